@@ -1,0 +1,438 @@
+#include "scripting/JSAPIAuto.h"
+
+#include <atomic>
+
+#include "scripting/JSFunction.h"
+#include "scripting/JSObject.h"
+#include "scripting/utf_conversion.h"
+
+namespace FB {
+
+namespace {
+
+std::atomic<bool> defaultAllowRemoveProperties{false};
+
+// Names the browser probes on the plug-in element for layout and DOM queries; they never become
+// dynamic attributes.
+const char* const reservedNames[] = {
+    "offsetWidth", "offsetHeight",    "width",     "height", "attributes", "nodeType",   "namespaceURI",
+    "localName",   "wrappedJSObject", "prototype", "style",  "id",         "constructor"};
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+std::string conversionMessage(const bad_variant_cast& e) {
+    return "Could not convert from " + e.from() + " to " + e.to();
+}
+
+}  // namespace
+
+JSAPIAuto::JSAPIAuto(const std::string& description) : JSAPIAuto(SecurityScope_Public, description) {}
+
+JSAPIAuto::JSAPIAuto(SecurityZone zone, const std::string& description)
+    : JSAPIImpl(zone),
+      description_(description),
+      allowRemoveProperties_(defaultAllowRemoveProperties.load()) {
+    registerBuiltIns();
+}
+
+JSAPIAuto::~JSAPIAuto() = default;
+
+void JSAPIAuto::registerBuiltIns() {
+    {
+        ScopedZone publicZone(*this, SecurityScope_Public);
+        addMethod("toString", bindMethod(this, &JSAPIAuto::toString));
+        addMethod("getAttribute", bindMethod(this, &JSAPIAuto::getAttribute));
+        addMethod("setAttribute", bindMethod(this, &JSAPIAuto::setAttribute));
+        addProperty("value", bindProperty(this, &JSAPIAuto::toString));
+        addProperty("valid", bindProperty(this, &JSAPIAuto::isValid));
+    }
+    for (const char* name : reservedNames) {
+        reserveName(name);
+    }
+}
+
+void JSAPIAuto::clearReservedNames() {
+    Lock lock(zoneMutex());
+    reserved_.clear();
+}
+
+void JSAPIAuto::setAllowDynamicAttributes(bool allow) {
+    Lock lock(zoneMutex());
+    allowDynamicAttributes_ = allow;
+}
+
+void JSAPIAuto::setAllowRemoveProperties(bool allow) {
+    Lock lock(zoneMutex());
+    allowRemoveProperties_ = allow;
+}
+
+void JSAPIAuto::setAllowMethodObjects(bool allow) {
+    Lock lock(zoneMutex());
+    allowMethodObjects_ = allow;
+}
+
+void JSAPIAuto::setDefaultAllowRemoveProperties(bool allow) {
+    defaultAllowRemoveProperties = allow;
+}
+
+bool JSAPIAuto::visible(const std::string& name) const {
+    auto found = zones_.find(name);
+    return found != zones_.end() && currentZone() >= found->second;
+}
+
+variant JSAPIAuto::missing(const std::string& name) const {
+    if (allowDynamicAttributes_) {
+        return variant();
+    }
+    throw invalid_member(name);
+}
+
+// Registration
+
+void JSAPIAuto::addMethod(const std::string& name, const CallMethodFunctor& method) {
+    auto record = std::make_shared<const CallMethodFunctor>(method);
+    Lock lock(zoneMutex());
+    methods_[name] = std::move(record);
+    zones_[name] = currentZone();
+}
+
+void JSAPIAuto::addMethod(const std::wstring& name, const CallMethodFunctor& method) {
+    addMethod(wideToUtf8(name), method);
+}
+
+void JSAPIAuto::removeMethod(const std::string& name) {
+    Lock lock(zoneMutex());
+    if (methods_.erase(name) > 0) {
+        zones_.erase(name);
+    }
+}
+
+void JSAPIAuto::removeMethod(const std::wstring& name) {
+    removeMethod(wideToUtf8(name));
+}
+
+void JSAPIAuto::addProperty(const std::string& name, const PropertyFunctors& property) {
+    auto record = std::make_shared<const PropertyFunctors>(property);
+    Lock lock(zoneMutex());
+    properties_[name] = std::move(record);
+    zones_[name] = currentZone();
+}
+
+void JSAPIAuto::addProperty(const std::wstring& name, const PropertyFunctors& property) {
+    addProperty(wideToUtf8(name), property);
+}
+
+void JSAPIAuto::dropProperty(const std::string& name) {
+    Lock lock(zoneMutex());
+    if (properties_.erase(name) > 0) {
+        zones_.erase(name);
+    }
+}
+
+void JSAPIAuto::dropProperty(const std::wstring& name) {
+    dropProperty(wideToUtf8(name));
+}
+
+void JSAPIAuto::addAttribute(const std::string& name, const variant& value, bool readOnly) {
+    Lock lock(zoneMutex());
+    attributes_[name] = Attribute{value, readOnly};
+    zones_[name] = currentZone();
+}
+
+void JSAPIAuto::reserveName(const std::string& name) {
+    Lock lock(zoneMutex());
+    reserved_.insert(name);
+}
+
+// Built-in members
+
+std::string JSAPIAuto::toString() {
+    return description_;
+}
+
+bool JSAPIAuto::isValid() {
+    return true;
+}
+
+variant JSAPIAuto::getAttribute(const std::string& name) {
+    Lock lock(zoneMutex());
+    auto found = attributes_.find(name);
+    return found != attributes_.end() ? found->second.value : variant();
+}
+
+void JSAPIAuto::setAttribute(const std::string& name, const variant& value) {
+    Lock lock(zoneMutex());
+    auto found = attributes_.find(name);
+    if (found != attributes_.end() && found->second.readOnly) {
+        throw script_error("Cannot set read-only property " + name);
+    }
+    attributes_[name] = Attribute{value, false};
+    zones_[name] = currentZone();
+}
+
+void JSAPIAuto::removeAttribute(const std::string& name) {
+    Lock lock(zoneMutex());
+    auto found = attributes_.find(name);
+    if (found == attributes_.end()) {
+        return;
+    }
+    if (found->second.readOnly) {
+        throw script_error("Cannot remove read-only property " + name);
+    }
+    attributes_.erase(found);
+    zones_.erase(name);
+}
+
+// Member resolution
+
+void JSAPIAuto::listMemberNames(std::vector<std::string>& names) {
+    Lock lock(zoneMutex());
+    names.clear();
+    const SecurityZone zone = currentZone();
+    for (const auto& [name, memberZone] : zones_) {
+        if (memberZone <= zone) {
+            names.push_back(name);
+        }
+    }
+}
+
+std::size_t JSAPIAuto::countMembers() {
+    Lock lock(zoneMutex());
+    const SecurityZone zone = currentZone();
+    std::size_t count = 0;
+    for (const auto& entry : zones_) {
+        if (entry.second <= zone) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+bool JSAPIAuto::hasMethod(const std::string& name) {
+    Lock lock(zoneMutex());
+    return valid() && methods_.count(name) > 0 && visible(name);
+}
+
+bool JSAPIAuto::hasMethodHandle(const std::string& name) {
+    Lock lock(zoneMutex());
+    return allowMethodObjects_ && hasMethod(name);
+}
+
+bool JSAPIAuto::hasProperty(const std::string& name) {
+    Lock lock(zoneMutex());
+    if (!valid()) {
+        return false;
+    }
+    if (allowDynamicAttributes_ && !hasMethod(name) && reserved_.count(name) == 0) {
+        return true;
+    }
+    if (allowMethodObjects_ && hasMethod(name)) {
+        return true;
+    }
+    return properties_.count(name) > 0 || attributes_.count(name) > 0;
+}
+
+bool JSAPIAuto::hasProperty(int index) {
+    Lock lock(zoneMutex());
+    if (!valid()) {
+        return false;
+    }
+    return allowDynamicAttributes_ || attributes_.count(std::to_string(index)) > 0;
+}
+
+JSAPIPtr JSAPIAuto::methodHandle(const std::string& name) {
+    Lock lock(zoneMutex());
+    if (!valid()) {
+        throw object_invalidated();
+    }
+    if (!hasMethod(name)) {
+        throw invalid_member(name);
+    }
+    const SecurityZone zone = currentZone();
+    auto& cached = methodObjects_[{name, zone}];
+    if (!cached) {
+        cached = std::make_shared<JSFunction>(weak_from_this(), name, zone);
+    }
+    return cached;
+}
+
+variant JSAPIAuto::getProperty(const std::string& name) {
+    Lock lock(zoneMutex());
+    if (!valid()) {
+        throw object_invalidated();
+    }
+    auto property = properties_.find(name);
+    if (property != properties_.end() && visible(name)) {
+        PropertyPtr record = property->second;
+        return record->get();
+    }
+    if (!visible(name)) {
+        return missing(name);
+    }
+    if (hasMethodHandle(name)) {
+        return variant(methodHandle(name));
+    }
+    auto attribute = attributes_.find(name);
+    if (attribute != attributes_.end()) {
+        return attribute->second.value;
+    }
+    return missing(name);
+}
+
+variant JSAPIAuto::getProperty(int index) {
+    Lock lock(zoneMutex());
+    if (!valid()) {
+        throw object_invalidated();
+    }
+    const std::string name = std::to_string(index);
+    auto attribute = attributes_.find(name);
+    if (attribute != attributes_.end() && visible(name)) {
+        return attribute->second.value;
+    }
+    return missing(name);
+}
+
+void JSAPIAuto::setProperty(const std::string& name, const variant& value) {
+    Lock lock(zoneMutex());
+    if (!valid()) {
+        throw object_invalidated();
+    }
+    auto property = properties_.find(name);
+    if (property != properties_.end()) {
+        if (!visible(name)) {
+            throw invalid_member(name);
+        }
+        PropertyPtr record = property->second;
+        try {
+            record->set(value);
+        } catch (const bad_variant_cast& e) {
+            throw invalid_arguments(conversionMessage(e));
+        }
+        return;
+    }
+    auto attribute = attributes_.find(name);
+    if (!allowDynamicAttributes_ && (attribute == attributes_.end() || attribute->second.readOnly)) {
+        throw invalid_member(name);
+    }
+    addAttribute(name, value, false);
+}
+
+void JSAPIAuto::setProperty(int index, const variant& value) {
+    Lock lock(zoneMutex());
+    if (!valid()) {
+        throw object_invalidated();
+    }
+    const std::string name = std::to_string(index);
+    auto attribute = attributes_.find(name);
+    if (!allowDynamicAttributes_ && (attribute == attributes_.end() || attribute->second.readOnly)) {
+        throw invalid_member(name);
+    }
+    addAttribute(name, value, false);
+}
+
+void JSAPIAuto::removeProperty(const std::string& name) {
+    Lock lock(zoneMutex());
+    if (!valid()) {
+        throw object_invalidated();
+    }
+    if (!visible(name)) {
+        throw invalid_member(name);
+    }
+    auto attribute = attributes_.find(name);
+    if (allowRemoveProperties_ && properties_.count(name) > 0) {
+        dropProperty(name);
+    } else if (allowDynamicAttributes_ && attribute != attributes_.end() && !attribute->second.readOnly) {
+        removeAttribute(name);
+    }
+}
+
+void JSAPIAuto::removeProperty(int index) {
+    Lock lock(zoneMutex());
+    if (!valid()) {
+        throw object_invalidated();
+    }
+    const std::string name = std::to_string(index);
+    auto attribute = attributes_.find(name);
+    if (allowDynamicAttributes_ && attribute != attributes_.end() && !attribute->second.readOnly) {
+        removeAttribute(name);
+        return;
+    }
+    throw invalid_member(name);
+}
+
+variant JSAPIAuto::invoke(const std::string& name, const VariantList& args) {
+    Lock lock(zoneMutex());
+    if (!valid()) {
+        throw object_invalidated();
+    }
+    auto method = methods_.find(name);
+    if (method == methods_.end() || !visible(name)) {
+        throw invalid_member(name);
+    }
+    // Held by reference count so that a method removing itself does not pull the functor away
+    // while it runs.
+    MethodPtr record = method->second;
+    try {
+        return (*record)(args);
+    } catch (const bad_variant_cast& e) {
+        throw invalid_arguments(conversionMessage(e));
+    }
+}
+
+variant JSAPIAuto::construct(const VariantList&) {
+    if (!valid()) {
+        throw object_invalidated();
+    }
+    throw invalid_member("constructor");
+}
+
+// Events: after the registered handlers, an attribute named like the event that holds a page
+// object (a handler the page assigned as a property) is called too.
+
+void JSAPIAuto::fireEventLater(const std::string& name, const VariantList& args) {
+    std::exception_ptr failure;
+    try {
+        JSAPIImpl::fireEventLater(name, args);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (valid()) {
+        try {
+            variant handler = getAttribute(name);
+            if (handler.is_of_type<JSObjectPtr>()) {
+                if (auto object = handler.get<JSObjectPtr>()) {
+                    object->invokeLater("", args);
+                }
+            }
+        } catch (...) {
+        }
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+void JSAPIAuto::firePageEvent(const std::string& name, const VariantMap& members, const VariantList& args) {
+    std::exception_ptr failure;
+    try {
+        JSAPIImpl::firePageEvent(name, members, args);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (valid()) {
+        try {
+            variant handler = getAttribute(name);
+            if (handler.is_of_type<JSObjectPtr>()) {
+                if (auto object = handler.get<JSObjectPtr>()) {
+                    object->invokeLater("", VariantList{variant(makePageEvent(name, members, args))});
+                }
+            }
+        } catch (...) {
+        }
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+}  // namespace FB
