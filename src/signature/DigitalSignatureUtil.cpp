@@ -1,0 +1,148 @@
+#include "signature/DigitalSignatureUtil.h"
+
+#include <algorithm>
+
+#include "signature/PinCache.h"
+
+namespace {
+// Labels that name the X.500 serialNumber attribute: the localized Windows labels (the accented letter
+// either as the single Windows-1252 byte 0xFA or in UTF-8, as page parameters arrive) and the OID form.
+bool isSerialNumberAlias(const std::string& key) {
+    return key == "identificador de objeto (2 5 4 5)" || key == "n\xFAmero de serie" ||
+           key == "n\xC3\xBAmero de serie" || key == "oid.2.5.4.5";
+}
+
+std::string applyKeyAlias(std::string key) {
+    if (isSerialNumberAlias(key)) {
+        return "serialnumber";
+    }
+    if (key == "s") {
+        return "st";
+    }
+    return key;
+}
+
+bool isPrintable(unsigned char c) {
+    return c >= 0x20 && c <= 0x7F;
+}
+}  // namespace
+
+DigitalSignatureUtil::~DigitalSignatureUtil() = default;
+
+void DigitalSignatureUtil::captureLowLevelError() {
+    PlatformError error = lastPlatformError();
+    lowLevelError_ = error.code;
+    errorMessage_ = std::move(error.message);
+}
+
+void DigitalSignatureUtil::setPin(std::string moduleName, std::string pin) {
+    PinCache::instance().setPin(moduleName, std::move(pin));
+}
+
+bool DigitalSignatureUtil::isPinMissing() const {
+    return PinCache::instance().anyMissing();
+}
+
+bool DigitalSignatureUtil::isPinInvalid() const {
+    return PinCache::instance().anyRejected();
+}
+
+std::vector<std::string> DigitalSignatureUtil::getModulesWithoutPin() const {
+    return PinCache::instance().modulesWithoutPin();
+}
+
+std::vector<std::string> DigitalSignatureUtil::getModulesWithInvalidPin() const {
+    return PinCache::instance().modulesWithInvalidPin();
+}
+
+std::int32_t DigitalSignatureUtil::getPinRetryCount(std::string moduleName) const {
+    return PinCache::instance().retryCount(moduleName);
+}
+
+std::string DigitalSignatureUtil::normalizeText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    bool spacePending = false;
+    for (char c : text) {
+        if (c == ' ') {
+            spacePending = !out.empty();
+            continue;
+        }
+        if (spacePending) {
+            out += ' ';
+            spacePending = false;
+        }
+        out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return out;
+}
+
+NameAttributes DigitalSignatureUtil::parseDistinguishedName(std::string_view text) {
+    NameAttributes attributes;
+    std::string accumulator;
+    std::string key;
+    for (char c : text) {
+        if (c == '=') {
+            key = applyKeyAlias(normalizeText(accumulator));
+            accumulator.clear();
+        } else if (c == ',') {
+            attributes[key] = normalizeText(accumulator);
+            accumulator.clear();
+        } else {
+            accumulator += c;
+        }
+    }
+    attributes[key] = normalizeText(accumulator);
+    return attributes;
+}
+
+NameAttributesList DigitalSignatureUtil::parseNameList(std::string_view text) {
+    NameAttributesList list;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t bar = text.find('|', start);
+        const std::string_view piece =
+            text.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start);
+        if (!normalizeText(piece).empty()) {
+            list.push_back(parseDistinguishedName(piece));
+        }
+        if (bar == std::string_view::npos) {
+            break;
+        }
+        start = bar + 1;
+    }
+    return list;
+}
+
+bool DigitalSignatureUtil::namesEqual(const NameAttributes& a, const NameAttributes& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    return std::all_of(a.begin(), a.end(), [&b](const auto& entry) {
+        auto it = b.find(entry.first);
+        return it != b.end() && it->second == entry.second;
+    });
+}
+
+bool DigitalSignatureUtil::issuerInList(const NameAttributesList& list, const NameAttributes& name) {
+    return std::any_of(list.begin(), list.end(),
+                       [&name](const NameAttributes& member) { return namesEqual(name, member); });
+}
+
+bool DigitalSignatureUtil::issuerTextMatches(std::string_view certificateIssuer,
+                                             std::string_view identifierIssuer) {
+    if (certificateIssuer == identifierIssuer) {
+        return true;
+    }
+    if (certificateIssuer.size() != identifierIssuer.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < certificateIssuer.size(); ++i) {
+        const auto c = static_cast<unsigned char>(certificateIssuer[i]);
+        const char blanked = isPrintable(c) ? static_cast<char>(c) : ' ';
+        if (blanked != identifierIssuer[i]) {
+            return false;
+        }
+    }
+    return true;
+}

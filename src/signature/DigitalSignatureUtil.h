@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "signature/ErrorCode.h"
+#include "signature/NameAttributes.h"
+
+// The certificate and signature engine: lists the certificates fit for signing, fetches one by its
+// identifier and signs a hash with its key. Refusals never throw; each request leaves an error code,
+// the platform's error code and its text behind, and PIN state lives in the process-wide PinCache.
+class DigitalSignatureUtil {
+  public:
+    DigitalSignatureUtil() = default;
+    DigitalSignatureUtil(const DigitalSignatureUtil&) = delete;
+    DigitalSignatureUtil& operator=(const DigitalSignatureUtil&) = delete;
+    virtual ~DigitalSignatureUtil();
+
+    // The engine of this platform.
+    static std::unique_ptr<DigitalSignatureUtil> create();
+
+    virtual std::string getDigitalSignatureCertificates(std::string caSubjectNames) = 0;
+    virtual NameAttributesList expandCaSubjectNames(std::string caSubjectNames) = 0;
+    virtual std::string getCertificate(std::string id) = 0;
+    virtual std::string signPkcs1(std::string id, std::string data) = 0;
+    virtual void clearPins() = 0;
+
+    std::int32_t getLastError() const { return static_cast<std::int32_t>(errorCode_); }
+    std::int32_t getLastLowLevelError() const { return lowLevelError_; }
+    std::string getLastErrorMessage() const { return errorMessage_; }
+
+    void setPin(std::string moduleName, std::string pin);
+    bool isPinMissing() const;
+    bool isPinInvalid() const;
+    std::vector<std::string> getModulesWithoutPin() const;
+    std::vector<std::string> getModulesWithInvalidPin() const;
+    std::int32_t getPinRetryCount(std::string moduleName) const;
+
+    // Platform-neutral name handling: CA filters and issuers are compared in this parsed form.
+    static std::string normalizeText(std::string_view text);
+    static NameAttributes parseDistinguishedName(std::string_view text);
+    static NameAttributesList parseNameList(std::string_view text);
+    static bool namesEqual(const NameAttributes& a, const NameAttributes& b);
+    static bool issuerInList(const NameAttributesList& list, const NameAttributes& name);
+
+    // The listing that reaches the page has every byte outside 0x20-0x7F blanked, so identifiers taken
+    // from it carry such issuers blanked too. True when the issuer texts are equal either way.
+    static bool issuerTextMatches(std::string_view certificateIssuer, std::string_view identifierIssuer);
+
+  protected:
+    struct PlatformError {
+        std::int32_t code = 0;
+        std::string message;
+    };
+
+    ErrorCode errorCode() const { return errorCode_; }
+    void setErrorCode(ErrorCode code) { errorCode_ = code; }
+    // Records the platform's last error and its text as the low-level error.
+    void captureLowLevelError();
+    virtual PlatformError lastPlatformError() const = 0;
+
+  private:
+    ErrorCode errorCode_ = ErrorCode::None;
+    std::int32_t lowLevelError_ = 0;
+    std::string errorMessage_;
+};

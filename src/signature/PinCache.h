@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "signature/PinEntry.h"
+
+// The process-wide map from PIN module name (a certificate identifier) to its PIN state. Shared by every
+// engine and so by every plug-in instance; used from the browser's main thread only, hence no lock.
+class PinCache {
+  public:
+    static PinCache& instance();
+
+    PinCache() = default;
+    PinCache(const PinCache&) = delete;
+    PinCache& operator=(const PinCache&) = delete;
+    ~PinCache();
+
+    // Inserts a new entry, or replaces a different PIN (clearing the rejected mark, keeping the count).
+    // The same PIN again leaves the entry as it is, rejected or not.
+    void setPin(const std::string& moduleName, std::string pin);
+    // The card asked for a PIN that we do not have: the entry becomes empty, not rejected, count 0.
+    void requirePin(const std::string& moduleName);
+    // The card refused the PIN just presented.
+    void markRejected(const std::string& moduleName);
+    void clear();
+
+    const PinEntry* find(const std::string& moduleName) const;
+    bool empty() const { return entries_.empty(); }
+    std::size_t size() const { return entries_.size(); }
+
+    bool anyMissing() const;
+    bool anyRejected() const;
+    std::vector<std::string> modulesWithoutPin() const;
+    std::vector<std::string> modulesWithInvalidPin() const;
+    std::int32_t retryCount(const std::string& moduleName) const;
+
+    // Test seam: called with the wiped text each time a PIN is overwritten before release or reuse.
+    using WipeObserver = void (*)(const std::string&);
+    static void setWipeObserver(WipeObserver observer);
+    static void notifyWipe(const std::string& wiped);
+
+  private:
+    std::map<std::string, PinEntry> entries_;
+};

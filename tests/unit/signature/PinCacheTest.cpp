@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "signature/PinCache.h"
+#include "signature/platform/nss/DigitalSignatureUtilNSS.h"
+
+namespace {
+std::vector<std::string> wiped;
+void recordWipe(const std::string& text) {
+    wiped.push_back(text);
+}
+
+class PinCacheTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        PinCache::instance().clear();
+        wiped.clear();
+        PinCache::setWipeObserver(recordWipe);
+    }
+    void TearDown() override {
+        PinCache::instance().clear();
+        PinCache::setWipeObserver(nullptr);
+    }
+    PinCache& cache = PinCache::instance();
+};
+}  // namespace
+
+TEST_F(PinCacheTest, EmptyCacheReportsNothingAndLookupCreatesNoEntry) {
+    DigitalSignatureUtilNSS engine;
+    EXPECT_FALSE(engine.isPinMissing());
+    EXPECT_FALSE(engine.isPinInvalid());
+    EXPECT_TRUE(engine.getModulesWithoutPin().empty());
+    EXPECT_TRUE(engine.getModulesWithInvalidPin().empty());
+    EXPECT_EQ(engine.getPinRetryCount("CN=X-AQ=="), 0);
+    EXPECT_TRUE(cache.empty());
+}
+
+TEST_F(PinCacheTest, TransitionsOfOneEntry) {
+    const std::string id = "CN=Card CA-AQ==";
+    cache.requirePin(id);  // the token asked for a PIN we do not have
+    EXPECT_EQ(cache.find(id)->pin, "");
+    EXPECT_FALSE(cache.find(id)->rejected);
+
+    cache.setPin(id, "1111");
+    cache.markRejected(id);  // the card refused it
+    EXPECT_TRUE(cache.find(id)->rejected);
+    EXPECT_EQ(cache.retryCount(id), 1);
+    EXPECT_EQ(wiped, std::vector<std::string>{});
+
+    cache.setPin(id, "1111");  // the same wrong PIN again: nothing changes
+    EXPECT_TRUE(cache.find(id)->rejected);
+    EXPECT_EQ(cache.retryCount(id), 1);
+
+    cache.setPin(id, "2222");  // a different PIN clears the mark and keeps the count
+    EXPECT_FALSE(cache.find(id)->rejected);
+    EXPECT_EQ(cache.find(id)->pin, "2222");
+    EXPECT_EQ(cache.retryCount(id), 1);
+    EXPECT_EQ(wiped, std::vector<std::string>{"XXXX"});
+
+    cache.markRejected(id);
+    EXPECT_EQ(cache.retryCount(id), 2);
+    cache.requirePin(id);  // asked again: empty, not rejected, count back to 0, old PIN wiped
+    EXPECT_EQ(cache.find(id)->pin, "");
+    EXPECT_FALSE(cache.find(id)->rejected);
+    EXPECT_EQ(cache.retryCount(id), 0);
+    EXPECT_EQ(wiped, (std::vector<std::string>{"XXXX", "XXXX"}));
+}
+
+TEST_F(PinCacheTest, MarkingAnAbsentEntryCreatesNothing) {
+    cache.markRejected("nobody");
+    EXPECT_TRUE(cache.empty());
+}
+
+TEST_F(PinCacheTest, QueriesSpanTheWholeCacheInKeyOrder) {
+    DigitalSignatureUtilNSS engine;
+    engine.setPin("b", "");
+    engine.setPin("a", "");
+    engine.setPin("c", "99");
+    cache.markRejected("c");
+    cache.setPin("d", "77");
+    cache.markRejected("d");
+    EXPECT_TRUE(engine.isPinMissing());
+    EXPECT_TRUE(engine.isPinInvalid());
+    EXPECT_EQ(engine.getModulesWithoutPin(), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(engine.getModulesWithInvalidPin(), (std::vector<std::string>{"c", "d"}));
+    EXPECT_EQ(engine.getPinRetryCount("d"), 1);
+}
+
+TEST_F(PinCacheTest, ClearPinsOfOneEngineEmptiesTheCacheOfAllAndWipes) {
+    DigitalSignatureUtilNSS first;
+    DigitalSignatureUtilNSS second;
+    first.setPin("card-1", "123456");
+    second.setPin("card-2", "");
+    EXPECT_TRUE(second.isPinMissing());
+    first.clearPins();
+    EXPECT_FALSE(second.isPinMissing());
+    EXPECT_TRUE(second.getModulesWithoutPin().empty());
+    EXPECT_TRUE(cache.empty());
+    EXPECT_EQ(wiped, std::vector<std::string>{"XXXXXX"});
+}
+
+TEST_F(PinCacheTest, FreshEngineHasNoErrorState) {
+    DigitalSignatureUtilNSS engine;
+    EXPECT_EQ(engine.getLastError(), 0);
+    EXPECT_EQ(engine.getLastLowLevelError(), 0);
+    EXPECT_EQ(engine.getLastErrorMessage(), "");
+}
