@@ -1,6 +1,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -18,10 +19,22 @@ struct Events : testing::Test {
     std::shared_ptr<test::FakeHost> host = std::make_shared<test::FakeHost>();
     std::shared_ptr<FB::JSAPIAuto> api = std::make_shared<FB::JSAPIAuto>();
 
+    std::vector<std::shared_ptr<test::PageObject>> made;
+
     std::shared_ptr<test::PageObject> handler(void* context = nullptr) {
         auto h = std::make_shared<test::PageObject>(host);
         h->context = context;
+        made.push_back(h);
         return h;
+    }
+
+    // The doubles record the arguments they received, which may hold the firing object (the event
+    // target) or themselves (batches); drop the records so that nothing keeps a cycle alive.
+    void TearDown() override {
+        for (const auto& h : made) {
+            h->calls.clear();
+            h->batchLog.clear();
+        }
     }
 };
 
