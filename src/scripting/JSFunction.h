@@ -12,7 +12,7 @@ namespace FB {
 
 class JSFunction : public JSAPIAuto {
   public:
-    JSFunction(const JSAPIWeakPtr& owner, const std::string& name, SecurityZone zone);
+    JSFunction(const JSAPIWeakPtr& owner, const std::string& name, SecurityZone zone = SecurityScope_Public);
     ~JSFunction() override;
 
     using JSAPIAuto::hasMethod;
