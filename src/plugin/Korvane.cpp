@@ -1,0 +1,38 @@
+#include "plugin/Korvane.h"
+
+#include "plugin/KorvaneAPI.h"
+
+Korvane::~Korvane() {
+    // The API object goes first (unless the page still holds it), then the objects the host keeps for
+    // the page, then the core.
+    rootObject_.reset();
+    if (host())
+        host()->releaseRetainedObjects();
+}
+
+bool Korvane::handleEvent(FB::PluginEvent* event, FB::PluginEventSource* source) {
+    auto* window = dynamic_cast<FB::PluginWindow*>(source);
+    if (!window || !event)
+        return false;
+    if (auto* e = dynamic_cast<FB::MouseDownEvent*>(event))
+        return onMouseDown(e, window);
+    if (auto* e = dynamic_cast<FB::MouseUpEvent*>(event))
+        return onMouseUp(e, window);
+    if (auto* e = dynamic_cast<FB::MouseMoveEvent*>(event))
+        return onMouseMove(e, window);
+    if (auto* e = dynamic_cast<FB::AttachedEvent*>(event))
+        return onWindowAttached(e, window);
+    if (auto* e = dynamic_cast<FB::DetachedEvent*>(event))
+        return onWindowDetached(e, window);
+    return false;
+}
+
+FB::JSAPIPtr Korvane::createScriptObject() {
+    return std::make_shared<KorvaneAPI>(sharedAs<Korvane>(), host());
+}
+
+FB::JSAPIPtr Korvane::getScriptObject() {
+    if (!rootObject_)
+        rootObject_ = createScriptObject();
+    return rootObject_;
+}

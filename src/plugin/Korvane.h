@@ -1,0 +1,32 @@
+#pragma once
+
+#include "core/PluginCore.h"
+#include "core/PluginEvent.h"
+#include "core/PluginWindow.h"
+
+// The signing plug-in: one per embedded element. Its root scriptable object is a KorvaneAPI. It always
+// asks for a windowed instance and handles none of its window's events.
+class Korvane : public FB::PluginCore {
+  public:
+    Korvane() = default;
+    ~Korvane() override;
+
+    // Sends mouse and window events from a plug-in window to the matching handler; anything else, or an
+    // event from another kind of source, is not handled.
+    bool handleEvent(FB::PluginEvent* event, FB::PluginEventSource* source) override;
+    void onReady() override {}
+    void onShutdown() override {}
+    FB::JSAPIPtr createScriptObject() override;
+    FB::JSAPIPtr getScriptObject() override;
+    bool wantsWindowless() override { return false; }
+
+    virtual bool onMouseDown(FB::MouseDownEvent* event, FB::PluginWindow* window) { return false; }
+    virtual bool onMouseUp(FB::MouseUpEvent* event, FB::PluginWindow* window) { return false; }
+    virtual bool onMouseMove(FB::MouseMoveEvent* event, FB::PluginWindow* window) { return false; }
+    virtual bool onWindowAttached(FB::AttachedEvent* event, FB::PluginWindow* window) { return false; }
+    virtual bool onWindowDetached(FB::DetachedEvent* event, FB::PluginWindow* window) { return false; }
+
+  private:
+    // The cached root object, kept here so that destruction can drop it before the host is touched.
+    FB::JSAPIPtr rootObject_;
+};

@@ -1,0 +1,206 @@
+#include "plugin/KorvaneAPI.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "plugin/Korvane.h"
+#include "plugin/PluginIdentity.h"
+
+#ifdef _WIN32
+#include "signature/platform/capi/DigitalSignatureUtilCAPI.h"
+#else
+#include "signature/platform/nss/DigitalSignatureUtilNSS.h"
+#endif
+
+namespace {
+
+// One count for every API object in the process: the first "echo" anywhere reports 0.
+std::atomic<int> echoCounter{0};
+
+constexpr const char* kEchoText = "So far, you clicked this many times: ";
+constexpr const char* kCaSubjectNamesParam = "CaSubjectNames";
+
+std::unique_ptr<DigitalSignatureUtil> makePlatformEngine() {
+#ifdef _WIN32
+    return std::make_unique<DigitalSignatureUtilCAPI>();
+#else
+    return std::make_unique<DigitalSignatureUtilNSS>();
+#endif
+}
+
+struct EngineMakerSlot {
+    std::mutex lock;
+    KorvaneAPI::EngineMaker maker;
+};
+
+EngineMakerSlot& engineMakerSlot() {
+    static EngineMakerSlot slot;
+    return slot;
+}
+
+// Listing text that pages can show as it is: every byte outside 0x20-0x7F becomes a blank, the length
+// stays the same.
+std::string printableBytes(const std::string& text) {
+    std::string out(text);
+    for (char& c : out) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte > 0x7F)
+            c = ' ';
+    }
+    return out;
+}
+
+}  // namespace
+
+void KorvaneAPI::setEngineMaker(EngineMaker maker) {
+    EngineMakerSlot& slot = engineMakerSlot();
+    std::lock_guard lock(slot.lock);
+    slot.maker = std::move(maker);
+}
+
+KorvaneAPI::KorvaneAPI(const std::shared_ptr<Korvane>& plugin, const FB::BrowserHostPtr& host)
+    : FB::JSAPIAuto("<JSAPI-Auto Javascript Object>"), plugin_(plugin), host_(host) {
+    registerMembers();
+}
+
+KorvaneAPI::~KorvaneAPI() = default;
+
+void KorvaneAPI::registerMembers() {
+    using FB::bindMethod;
+    using FB::bindProperty;
+    addMethod("echo", bindMethod(this, &KorvaneAPI::echo));
+    addMethod("testEvent", bindMethod(this, &KorvaneAPI::testEvent));
+    addMethod("getDigitalSignatureCertificates",
+              bindMethod(this, &KorvaneAPI::getDigitalSignatureCertificates));
+    addMethod("getCertificate", bindMethod(this, &KorvaneAPI::getCertificate));
+    addMethod("signPkcs1", bindMethod(this, &KorvaneAPI::signPkcs1));
+    addMethod("processPinChar", bindMethod(this, &KorvaneAPI::processPinChar));
+    addMethod("deletePinChar", bindMethod(this, &KorvaneAPI::deletePinChar));
+
+    addProperty("testString", bindProperty(this, &KorvaneAPI::testString, &KorvaneAPI::setTestString));
+    addProperty("version", bindProperty(this, &KorvaneAPI::version));
+    addProperty("pin", bindProperty(this, &KorvaneAPI::pin, &KorvaneAPI::setPin));
+    addProperty("lastError", bindProperty(this, &KorvaneAPI::lastError));
+    addProperty("lastLowLevelError", bindProperty(this, &KorvaneAPI::lastLowLevelError));
+    addProperty("lastErrorMessage", bindProperty(this, &KorvaneAPI::lastErrorMessage));
+    addProperty("pinLength", bindProperty(this, &KorvaneAPI::pinLength));
+    addProperty("isPinMissing", bindProperty(this, &KorvaneAPI::isPinMissing));
+    addProperty("isPinInvalid", bindProperty(this, &KorvaneAPI::isPinInvalid));
+    addProperty("pinModuleName", bindProperty(this, &KorvaneAPI::pinModuleName));
+    addProperty("pinRetryCount", bindProperty(this, &KorvaneAPI::pinRetryCount));
+}
+
+FB::variant KorvaneAPI::echo(const FB::variant& message) {
+    const int count = echoCounter.fetch_add(1);
+    fireEvent("onecho", FB::VariantList{FB::variant(kEchoText), FB::variant(count)});
+    return message;
+}
+
+void KorvaneAPI::testEvent() {
+    fireEvent("ontest", FB::VariantList{});
+}
+
+std::string KorvaneAPI::getDigitalSignatureCertificates() {
+    DigitalSignatureUtil& util = engine();
+    handOverPin();
+    const std::string caSubjectNames = paramValue(kCaSubjectNamesParam);
+    std::string listing = printableBytes(util.getDigitalSignatureCertificates(caSubjectNames));
+    refreshPinState();
+    copyErrors();
+    return listing;
+}
+
+std::string KorvaneAPI::getCertificate(const std::string& id) {
+    DigitalSignatureUtil& util = engine();
+    handOverPin();
+    std::string certificate = util.getCertificate(id);
+    refreshPinState();
+    copyErrors();
+    return certificate;
+}
+
+std::string KorvaneAPI::signPkcs1(const std::string& id, const std::string& data) {
+    DigitalSignatureUtil& util = engine();
+    handOverPin();
+    std::string signature = util.signPkcs1(id, data);
+    refreshPinState();
+    copyErrors();
+    return signature;
+}
+
+void KorvaneAPI::processPinChar(char c) {
+    pinBuffer_.append(c);
+}
+
+void KorvaneAPI::deletePinChar() {
+    pinBuffer_.removeLast();
+}
+
+std::string KorvaneAPI::version() const {
+    return PluginIdentity::kVersion;
+}
+
+void KorvaneAPI::setPin(const std::string& value) {
+    pinBuffer_.assign(value);
+    if (value.empty()) {
+        // Forget every PIN of the process, and start over with a fresh engine next time.
+        engine().clearPins();
+        engine_.reset();
+    }
+}
+
+std::int32_t KorvaneAPI::pinRetryCount() {
+    return engine().getPinRetryCount(pinModuleName_);
+}
+
+DigitalSignatureUtil& KorvaneAPI::engine() {
+    if (!engine_) {
+        EngineMaker maker;
+        {
+            EngineMakerSlot& slot = engineMakerSlot();
+            std::lock_guard lock(slot.lock);
+            maker = slot.maker;
+        }
+        engine_ = maker ? maker() : makePlatformEngine();
+    }
+    return *engine_;
+}
+
+void KorvaneAPI::handOverPin() {
+    if (pinModuleName_.empty() || pinBuffer_.empty())
+        return;
+    engine_->setPin(pinModuleName_, pinBuffer_.text());
+    pinBuffer_.clear();
+}
+
+void KorvaneAPI::refreshPinState() {
+    // A rejected PIN is reported before a missing one, and only one module at a time.
+    if (engine_->isPinInvalid()) {
+        const auto modules = engine_->getModulesWithInvalidPin();
+        pinModuleName_ = modules.empty() ? std::string() : modules.front();
+        pinMissing_ = false;
+        pinInvalid_ = true;
+    } else if (engine_->isPinMissing()) {
+        const auto modules = engine_->getModulesWithoutPin();
+        pinModuleName_ = modules.empty() ? std::string() : modules.front();
+        pinMissing_ = true;
+        pinInvalid_ = false;
+    } else {
+        pinMissing_ = false;
+        pinInvalid_ = false;
+        pinModuleName_.clear();
+    }
+}
+
+void KorvaneAPI::copyErrors() {
+    lastError_ = engine_->getLastError();
+    lastLowLevelError_ = engine_->getLastLowLevelError();
+    lastErrorMessage_ = engine_->getLastErrorMessage();
+}
+
+std::string KorvaneAPI::paramValue(const std::string& name) const {
+    auto plugin = plugin_.lock();
+    if (!plugin)
+        return {};
+    return plugin->paramValue(name).value_or(std::string());
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/BrowserHost.h"
+#include "plugin/PinBuffer.h"
+#include "scripting/JSAPIAuto.h"
+#include "signature/DigitalSignatureUtil.h"
+
+class Korvane;
+
+// The scriptable object a page sees for one embedded signing plug-in. It forwards listing, certificate
+// retrieval and signing to the engine, holds the PIN the page types until the next engine call hands it
+// to the process-wide PIN cache, and exposes the engine's error and PIN state as read-only properties.
+// Engine refusals never raise script exceptions: the call returns the engine's text and the page reads
+// the error properties.
+//
+// Entered only on the browser's main thread, one call at a time; takes no lock of its own.
+class KorvaneAPI : public FB::JSAPIAuto {
+  public:
+    // Makes the engine on first use; tests replace it, the default is the platform's engine.
+    using EngineMaker = std::function<std::unique_ptr<DigitalSignatureUtil>()>;
+    static void setEngineMaker(EngineMaker maker);
+
+    KorvaneAPI(const std::shared_ptr<Korvane>& plugin, const FB::BrowserHostPtr& host);
+    ~KorvaneAPI() override;
+
+    // Script methods.
+    FB::variant echo(const FB::variant& message);
+    void testEvent();
+    std::string getDigitalSignatureCertificates();
+    std::string getCertificate(const std::string& id);
+    std::string signPkcs1(const std::string& id, const std::string& data);
+    void processPinChar(char c);
+    void deletePinChar();
+
+    // Script properties.
+    std::string testString() const { return testString_; }
+    void setTestString(const std::string& value) { testString_ = value; }
+    std::string version() const;
+    // Never gives the PIN back.
+    std::string pin() const { return {}; }
+    void setPin(const std::string& value);
+    std::int32_t lastError() const { return lastError_; }
+    long lastLowLevelError() const { return lastLowLevelError_; }
+    std::string lastErrorMessage() const { return lastErrorMessage_; }
+    std::int32_t pinLength() const { return static_cast<std::int32_t>(pinBuffer_.size()); }
+    bool isPinMissing() const { return pinMissing_; }
+    bool isPinInvalid() const { return pinInvalid_; }
+    std::string pinModuleName() const { return pinModuleName_; }
+    std::int32_t pinRetryCount();
+
+    // Whether an engine exists right now (it is made on first use and dropped by clearing the PIN).
+    bool hasEngine() const { return engine_ != nullptr; }
+
+  private:
+    void registerMembers();
+    DigitalSignatureUtil& engine();
+    // Gives a typed PIN to the engine's cache under the module that asked for it, then wipes it here.
+    void handOverPin();
+    // Copies the engine's PIN state and error values after an engine operation.
+    void refreshPinState();
+    void copyErrors();
+    std::string paramValue(const std::string& name) const;
+
+    std::weak_ptr<Korvane> plugin_;
+    FB::BrowserHostPtr host_;
+    std::string testString_;
+    PinBuffer pinBuffer_;
+    std::int32_t lastError_ = 0;
+    std::int32_t lastLowLevelError_ = 0;
+    std::string lastErrorMessage_;
+    std::string pinModuleName_;
+    bool pinMissing_ = false;
+    bool pinInvalid_ = false;
+    std::unique_ptr<DigitalSignatureUtil> engine_;
+};

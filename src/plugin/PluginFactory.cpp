@@ -1,0 +1,13 @@
+#include "plugin/PluginFactory.h"
+
+#include "plugin/Korvane.h"
+
+FB::PluginCorePtr PluginFactory::makePlugin(const std::string& /*mimetype*/) {
+    // One allocation with its count; make_shared also sets the instance's weak self-reference.
+    return std::make_shared<Korvane>();
+}
+
+std::shared_ptr<PluginFactory> processFactory() {
+    static const std::shared_ptr<PluginFactory> factory = std::make_shared<PluginFactory>();
+    return factory;
+}

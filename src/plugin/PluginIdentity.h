@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+// Who the plug-in says it is: the names the browser shows, the MIME type pages embed it with, and the
+// version pages read from "version".
+namespace PluginIdentity {
+
+inline constexpr const char* kName = "Korvane";
+inline constexpr const char* kMimeType = "application/x-korvane";
+// Entries end with ";"; each entry holds MIME type, file extensions (none) and description, split by ":".
+inline constexpr const char* kMimeDescription =
+    "application/x-korvane::Brindlemoor plugin para firma digital 1.1;";
+inline constexpr const char* kDescription = "Brindlemoor plugin para firma digital 1.1";
+inline constexpr const char* kUnknownDescription = "Unknown Description";
+inline constexpr const char* kVersion = "1.1.0.0";
+inline constexpr const char* kCompanyName = "Brindlemoor";
+#ifdef _WIN32
+inline constexpr const char* kModuleFileName = "npKorvane.dll";
+#else
+inline constexpr const char* kModuleFileName = "npKorvane.so";
+#endif
+
+}  // namespace PluginIdentity
+
+// The plug-in's name, as the browser lists it.
+std::string nameOfPlugin();
+
+// The description registered for mimetype in the MIME description string; empty for a type it does not
+// list, "Unknown Description" if the lookup itself fails.
+std::string descriptionForMime(const std::string& mimetype);
