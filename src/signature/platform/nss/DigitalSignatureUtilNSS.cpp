@@ -235,24 +235,24 @@ NameAttributesList DigitalSignatureUtilNSS::expandCaSubjectNames(std::string caS
 
     // Closure: add the subject of every authority issued by a listed name, until nothing more is added.
     // Each addition removes one authority, so this ends.
-    bool appended = true;
-    while (appended) {
-        appended = false;
-        for (auto it = known.begin(); it != known.end() && !appended; ++it) {
-            for (std::size_t m = 0; m < list.size(); ++m) {
-                if (!namesEqual(list[m], it->second)) {
+    auto appendOne = [&]() {
+        for (auto it = known.begin(); it != known.end(); ++it) {
+            for (const NameAttributes& member : list) {
+                if (!namesEqual(member, it->second)) {
                     continue;
                 }
                 NameAttributes subject = parseDistinguishedName(it->first);
-                if (namesEqual(subject, list[m])) {
+                if (namesEqual(subject, member)) {
                     continue;  // self-signed: adds nothing
                 }
                 list.push_back(std::move(subject));
                 known.erase(it);
-                appended = true;
-                break;
+                return true;
             }
         }
+        return false;
+    };
+    while (appendOne()) {
     }
     return list;
 }
@@ -316,9 +316,8 @@ std::string DigitalSignatureUtilNSS::getCertificate(std::string id) {
                 result = Base64::encode(cert->derCert.data, cert->derCert.len);
                 return false;
             });
-            if (result.empty()) {
-                PR_SetError(SEC_ERROR_UNKNOWN_CERT, 0);
-            }
+            // NSS leaves codes of its own lookups behind even when all went well.
+            PR_SetError(result.empty() ? SEC_ERROR_UNKNOWN_CERT : 0, 0);
         }
     }
     if (result.empty() && errorCode() == ErrorCode::None) {

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+// What tests/fixtures/make-pki left in $KORVANE_PKI_DIR: its fixture.env values, and per certificate the
+// PEM file and the identifier the engine must give it.
+class PkiFixture {
+  public:
+    static const PkiFixture& get();
+
+    std::string value(const std::string& key) const;
+    std::string dir() const { return dir_; }
+    std::string pemPath(const std::string& name) const { return dir_ + "/certs/" + name + ".pem"; }
+    std::string id(const std::string& name) const;
+    // Base64 of the certificate's DER, one line, as the engine returns it.
+    std::string derBase64(const std::string& name) const;
+
+  private:
+    std::string dir_;
+    std::map<std::string, std::string> values_;
+};
+
+struct CommandResult {
+    int status = -1;
+    std::string output;  // standard output and standard error together
+};
+
+// Runs a program (no shell) and waits for it.
+CommandResult runCommand(const std::vector<std::string>& argv);
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+
+// A fresh directory under the build's temporary area, removed with the object.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// Sets an environment variable for the object's lifetime.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+
+  private:
+    std::string name_;
+    std::string old_;
+    bool hadOld_ = false;
+};
