@@ -80,6 +80,21 @@ bool JSAPIAuto::visible(const std::string& name) const {
     return found != zones_.end() && currentZone() >= found->second;
 }
 
+// A method or property shares its zone entry with an attribute of the same name. The attribute
+// never moves the entry of a registered member: a page writing a property named like a privileged
+// method must not make that method visible in its own zone, nor hide a public one by removing it.
+void JSAPIAuto::zoneForAttribute(const std::string& name) {
+    if (methods_.count(name) == 0 && properties_.count(name) == 0) {
+        zones_[name] = currentZone();
+    }
+}
+
+void JSAPIAuto::forgetZoneIfUnused(const std::string& name) {
+    if (methods_.count(name) == 0 && properties_.count(name) == 0 && attributes_.count(name) == 0) {
+        zones_.erase(name);
+    }
+}
+
 variant JSAPIAuto::missing(const std::string& name) const {
     if (allowDynamicAttributes_) {
         return variant();
@@ -103,7 +118,7 @@ void JSAPIAuto::addMethod(const std::wstring& name, const CallMethodFunctor& met
 void JSAPIAuto::removeMethod(const std::string& name) {
     Lock lock(zoneMutex());
     if (methods_.erase(name) > 0) {
-        zones_.erase(name);
+        forgetZoneIfUnused(name);
     }
 }
 
@@ -125,7 +140,7 @@ void JSAPIAuto::addProperty(const std::wstring& name, const PropertyFunctors& pr
 void JSAPIAuto::dropProperty(const std::string& name) {
     Lock lock(zoneMutex());
     if (properties_.erase(name) > 0) {
-        zones_.erase(name);
+        forgetZoneIfUnused(name);
     }
 }
 
@@ -136,7 +151,7 @@ void JSAPIAuto::dropProperty(const std::wstring& name) {
 void JSAPIAuto::addAttribute(const std::string& name, const variant& value, bool readOnly) {
     Lock lock(zoneMutex());
     attributes_[name] = Attribute{value, readOnly};
-    zones_[name] = currentZone();
+    zoneForAttribute(name);
 }
 
 void JSAPIAuto::reserveName(const std::string& name) {
@@ -167,7 +182,7 @@ void JSAPIAuto::setAttribute(const std::string& name, const variant& value) {
         throw script_error("Cannot set read-only property " + name);
     }
     attributes_[name] = Attribute{value, false};
-    zones_[name] = currentZone();
+    zoneForAttribute(name);
 }
 
 void JSAPIAuto::removeAttribute(const std::string& name) {
@@ -180,7 +195,7 @@ void JSAPIAuto::removeAttribute(const std::string& name) {
         throw script_error("Cannot remove read-only property " + name);
     }
     attributes_.erase(found);
-    zones_.erase(name);
+    forgetZoneIfUnused(name);
 }
 
 // Member resolution

@@ -89,6 +89,8 @@ class JSAPIAuto : public JSAPIImpl {
     void registerBuiltIns();
     bool visible(const std::string& name) const;
     variant missing(const std::string& name) const;
+    void zoneForAttribute(const std::string& name);
+    void forgetZoneIfUnused(const std::string& name);
 
     std::map<std::pair<std::string, SecurityZone>, JSAPIPtr> methodObjects_;
     std::map<std::string, MethodPtr> methods_;

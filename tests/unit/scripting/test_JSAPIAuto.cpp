@@ -246,6 +246,21 @@ TEST(JSAPIAuto, MembersOfAHigherZoneStayHiddenBelowIt) {
     EXPECT_TRUE(api->hasMethod("secret"));
 }
 
+TEST(JSAPIAuto, AttributesNamedLikeMembersDoNotMoveTheirZones) {
+    auto api = std::make_shared<Api>();
+    // A page writing a property named like a privileged method gains no access to the method.
+    api->setProperty("secret", 1);
+    EXPECT_FALSE(api->hasMethod("secret"));
+    EXPECT_EQ(scriptMessage([&] { api->invoke("secret", {}); }),
+              "The specified member does not exist: secret");
+    // Removing an attribute named like a public method leaves the method callable.
+    api->setAttribute("concat", "shadow");
+    api->removeAttribute("concat");
+    EXPECT_EQ(api->invoke("concat", {"a", "b"}).get<std::string>(), "ab");
+    api->removeMethod("concat");
+    EXPECT_THAT(members(*api), testing::Not(testing::Contains("concat")));
+}
+
 TEST(JSAPIAuto, MethodObjectsAreCachedPerNameAndZone) {
     auto api = std::make_shared<Api>();
     ASSERT_TRUE(api->hasMethodHandle("concat"));
