@@ -1,0 +1,94 @@
+#pragma once
+
+// An engine whose answers the test writes: fixed texts, a chosen error state, and a hook that can change
+// the PIN cache the way a card would. Every engine made by the maker shares one Script.
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "plugin/KorvaneAPI.h"
+#include "signature/DigitalSignatureUtil.h"
+#include "signature/PinCache.h"
+
+namespace plugintest {
+
+struct Script {
+    std::string listing;
+    std::string certificate;
+    std::string signature;
+    ErrorCode error = ErrorCode::None;
+    std::int32_t lowLevelError = 0;
+    std::string message;
+    bool throwOnCall = false;
+    std::function<void()> duringCall;  // runs inside each engine operation
+    std::function<void()> onDestroy;
+
+    // What the engines saw.
+    std::vector<std::string> calls;  // "list:<filter>", "cert:<id>", "sign:<id>|<data>", "clearPins"
+    int made = 0;
+    int alive = 0;
+};
+
+class ScriptedEngine : public DigitalSignatureUtil {
+  public:
+    explicit ScriptedEngine(std::shared_ptr<Script> script) : script_(std::move(script)) {
+        ++script_->made;
+        ++script_->alive;
+    }
+    ~ScriptedEngine() override {
+        --script_->alive;
+        if (script_->onDestroy)
+            script_->onDestroy();
+    }
+
+    std::string getDigitalSignatureCertificates(std::string filter) override {
+        return answer("list:" + filter, script_->listing);
+    }
+    NameAttributesList expandCaSubjectNames(std::string) override { return {}; }
+    std::string getCertificate(std::string id) override { return answer("cert:" + id, script_->certificate); }
+    std::string signPkcs1(std::string id, std::string data) override {
+        return answer("sign:" + id + "|" + data, script_->signature);
+    }
+    void clearPins() override {
+        script_->calls.push_back("clearPins");
+        PinCache::instance().clear();
+    }
+
+  protected:
+    PlatformError lastPlatformError() const override { return {script_->lowLevelError, script_->message}; }
+
+  private:
+    std::string answer(const std::string& call, const std::string& text) {
+        script_->calls.push_back(call);
+        if (script_->duringCall)
+            script_->duringCall();
+        if (script_->throwOnCall)
+            throw std::runtime_error("engine failure");
+        setErrorCode(script_->error);
+        captureLowLevelError();
+        return script_->error == ErrorCode::None ? text : std::string();
+    }
+
+    std::shared_ptr<Script> script_;
+};
+
+// Installs a maker of scripted engines for the object's lifetime.
+class ScriptedEngines {
+  public:
+    ScriptedEngines() : script(std::make_shared<Script>()) {
+        auto shared = script;
+        KorvaneAPI::setEngineMaker([shared] { return std::make_unique<ScriptedEngine>(shared); });
+        PinCache::instance().clear();
+    }
+    ~ScriptedEngines() {
+        KorvaneAPI::setEngineMaker(nullptr);
+        PinCache::instance().clear();
+    }
+
+    std::shared_ptr<Script> script;
+};
+
+}  // namespace plugintest
