@@ -31,19 +31,13 @@ std::vector<PageValue> copyArguments(const NPVariant* args, uint32_t count) {
     return result;
 }
 
-std::string collapseBlanks(const std::string& text) {
+// The text without blanks: two scripts that differ only in layout compare equal.
+std::string withoutBlanks(const std::string& text) {
     std::string result;
-    bool blank = false;
     for (char c : text) {
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            blank = true;
-            continue;
+        if (!std::isspace(static_cast<unsigned char>(c))) {
+            result += c;
         }
-        if (blank && !result.empty()) {
-            result += ' ';
-        }
-        blank = false;
-        result += c;
     }
     return result;
 }
@@ -54,7 +48,7 @@ const char* const kCallFunctionTemplate =
     "setTimeout(function() { f.apply(null, args); }, delay);   else       return setTimeout(function() { "
     "f[fname].apply(f, args); }, delay);};";
 
-// The name "__FB_CALL_<id>" when the script is that definition (blanks may differ).
+// The name "__FB_CALL_<id>" when the script is that definition (its layout may differ).
 std::optional<std::string> callFunctionName(const std::string& script) {
     static const std::regex head(R"(^\s*window\.(__FB_CALL_[0-9]+)\s*=)");
     std::smatch match;
@@ -64,7 +58,7 @@ std::optional<std::string> callFunctionName(const std::string& script) {
     std::string name = match[1];
     std::string expected = kCallFunctionTemplate;
     expected.replace(expected.find("__FB_CALL_%1%"), 13, name);
-    if (collapseBlanks(script) != collapseBlanks(expected)) {
+    if (withoutBlanks(script) != withoutBlanks(expected)) {
         return std::nullopt;
     }
     return name;

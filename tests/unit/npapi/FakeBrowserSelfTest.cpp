@@ -400,6 +400,195 @@ TEST_F(FakeBrowserSelf, RecordsNavigationAndAnswersProxyQueries) {
               NPERR_INCOMPATIBLE_VERSION_ERROR);
 }
 
+TEST_F(FakeBrowserSelf, PageValuesOwnTheirReferences) {
+    NPObject* probe = newProbe();
+    {
+        PageValue held = PageValue::adopt(probe);
+        EXPECT_EQ(browser.refCount(probe), 1);
+        PageValue copy = held;
+        EXPECT_EQ(browser.refCount(probe), 2);
+        PageValue moved = std::move(copy);
+        EXPECT_EQ(browser.refCount(probe), 2);
+        EXPECT_TRUE(copy.isVoid());
+        held = PageValue(7);
+        EXPECT_EQ(browser.refCount(probe), 1);
+
+        // An owned result variant: the value keeps its reference and frees its text.
+        NPVariant owned = moved.toNPVariant();
+        EXPECT_EQ(browser.refCount(probe), 2);
+        PageValue taken = PageValue::take(owned);
+        EXPECT_TRUE(NPVARIANT_IS_VOID(owned));
+        EXPECT_EQ(browser.refCount(probe), 2);
+        NPVariant text = PageValue("text").toNPVariant();
+        EXPECT_EQ(browser.outstandingAllocations(), 1u);
+        EXPECT_EQ(PageValue::take(text), PageValue("text"));
+        EXPECT_EQ(browser.outstandingAllocations(), 0u);
+    }
+    EXPECT_EQ(Probe::deallocated, 1);
+    EXPECT_EQ(PageValue(static_cast<NPObject*>(nullptr)), PageValue(nullptr));
+    EXPECT_THROW(PageValue(1).asString(), std::logic_error);
+    EXPECT_EQ(PageValue(0.5).describe(), "0.5");
+}
+
+TEST_F(FakeBrowserSelf, ReleaseVariantValueFreesTextAndObjects) {
+    NPVariant text = PageValue("abc").toNPVariant();
+    NPVariant object = PageValue(browser.window()).toNPVariant();
+    EXPECT_EQ(browser.refCount(browser.window()), 2);
+    f->releasevariantvalue(&text);
+    f->releasevariantvalue(&object);
+    EXPECT_TRUE(NPVARIANT_IS_VOID(text));
+    EXPECT_EQ(browser.refCount(browser.window()), 1);
+
+    // Text the plug-in did not get from NPN_MemAlloc cannot be released by the browser.
+    NPVariant foreign;
+    STRINGZ_TO_NPVARIANT("static", foreign);
+    f->releasevariantvalue(&foreign);
+    void* block = f->memalloc(4);
+    f->memfree(block);
+    f->memfree(block);
+    EXPECT_THAT(browser.problems(),
+                ElementsAre(HasSubstr("NPN_MemFree of a block"), HasSubstr("NPN_MemFree of a block")));
+    browser.clearProblems();
+}
+
+TEST_F(FakeBrowserSelf, WorkerThreadsCannotTouchReferences) {
+    NPObject* probe = newProbe();
+    std::thread worker([&] {
+        f->retainobject(probe);
+        f->releaseobject(probe);
+        f->releaseobject(probe);
+    });
+    worker.join();
+    EXPECT_EQ(browser.refCount(probe), 1);
+    EXPECT_EQ(browser.problems().size(), 3u);
+    browser.clearProblems();
+    f->releaseobject(probe);
+}
+
+TEST_F(FakeBrowserSelf, UnloadReleasesWhatThePageHoldsOfThePlugin) {
+    // The page keeps a plug-in object in a property and in an array: closing the page gives
+    // both references back, so nothing leaks and the object is deallocated exactly once.
+    NPObject* probe = newProbe();
+    browser.setProperty(browser.window(), "api", PageValue(probe));
+    PageValue list = browser.newArray({PageValue(probe)});
+    browser.setProperty(browser.document(), "list", list);
+    list = PageValue();
+    f->releaseobject(probe);
+    EXPECT_EQ(browser.refCount(probe), 2);
+    EXPECT_THAT(browser.check(), IsEmpty());
+    EXPECT_EQ(Probe::deallocated, 1);
+}
+
+TEST_F(FakeBrowserSelf, ShrinkingAnArrayOrReplacingAPropertyReleasesTheOldValue) {
+    NPObject* probe = newProbe();
+    PageValue list = browser.newArray({PageValue(probe), 2});
+    browser.setProperty(browser.window(), "slot", PageValue(probe));
+    f->releaseobject(probe);
+    EXPECT_EQ(browser.refCount(probe), 2);
+    browser.setProperty(list.asObject(), "length", 0);
+    EXPECT_EQ(browser.refCount(probe), 1);
+    EXPECT_FALSE(browser.hasProperty(list.asObject(), 0));
+    browser.setProperty(browser.window(), "slot", "text");
+    EXPECT_EQ(Probe::deallocated, 1);
+    EXPECT_TRUE(browser.removeProperty(browser.window(), "slot").ok);
+    EXPECT_FALSE(browser.hasProperty(browser.window(), "slot"));
+}
+
+TEST_F(FakeBrowserSelf, EnumeratingAPageObjectHandsTheArrayToTheCaller) {
+    PageValue object = browser.newObject();
+    browser.setProperty(object.asObject(), "b", 1);
+    browser.setProperty(object.asObject(), "a", 2);
+    NPIdentifier* ids = nullptr;
+    uint32_t count = 0;
+    ASSERT_TRUE(f->enumerate(npp, object.asObject(), &ids, &count));
+    ASSERT_EQ(count, 2u);
+    EXPECT_EQ(ids[0], f->getstringidentifier("b"));
+    EXPECT_EQ(ids[1], f->getstringidentifier("a"));
+    EXPECT_EQ(browser.outstandingAllocations(), 1u);  // the caller frees it with NPN_MemFree
+    f->memfree(ids);
+}
+
+TEST_F(FakeBrowserSelf, PageFunctionsSeeTheirReceiver) {
+    NPObject* receiver = nullptr;
+    PageValue method = browser.newFunction("method", [&](NPObject* self, const std::vector<PageValue>&) {
+        receiver = self;
+        return PageValue();
+    });
+    PageValue object = browser.newObject();
+    browser.setProperty(object.asObject(), "m", method);
+    EXPECT_TRUE(browser.invoke(object.asObject(), "m").ok);
+    EXPECT_EQ(receiver, object.asObject());
+    EXPECT_TRUE(browser.invokeDefault(method.asObject()).ok);
+    EXPECT_EQ(receiver, nullptr);
+    FakeBrowser::CallResult made =
+        browser.construct(browser.getProperty(browser.window(), "Array").value.asObject(), {3});
+    ASSERT_TRUE(made.ok);
+    EXPECT_EQ(browser.arrayElements(made.value.asObject())->size(), 3u);
+}
+
+TEST_F(FakeBrowserSelf, TimersRunByDelayThenOrderAndReportFailures) {
+    const char* script =
+        "window.__FB_CALL_12 =\n function(delay, f, args, fname) {\n  if (arguments.length == 3)\n return "
+        "setTimeout(function() { f.apply(null, args); }, delay);\n else\n return setTimeout(function() { "
+        "f[fname].apply(f, args); }, delay);\n};\n";
+    NPString text{script, static_cast<uint32_t>(std::strlen(script))};
+    NPVariant result;
+    ASSERT_TRUE(f->evaluate(npp, browser.window(), &text, &result));  // blanks may differ
+    f->releasevariantvalue(&result);
+    PageValue call = browser.getProperty(browser.window(), "__FB_CALL_12").value;
+
+    std::vector<int32_t> order;
+    PageValue handler = browser.newFunction("handler", [&](NPObject*, const std::vector<PageValue>& args) {
+        order.push_back(args.at(0).asInt32());
+        return PageValue();
+    });
+    browser.invokeDefault(call.asObject(), {50, handler, browser.newArray({1})});
+    browser.invokeDefault(call.asObject(), {0, handler, browser.newArray({2})});
+    browser.invokeDefault(call.asObject(), {50, handler, browser.newArray({3})});
+    browser.invokeDefault(call.asObject(), {0, handler, browser.newArray(), "missing"});
+    EXPECT_EQ(browser.runTimers(), 4u);
+    EXPECT_THAT(order, ElementsAre(2, 1, 3));
+    EXPECT_THAT(browser.pageErrors(),
+                ElementsAre(HasSubstr("is not a function"), "timer 4: the call failed"));
+    EXPECT_EQ(browser.runTimers(), 0u);
+}
+
+TEST_F(FakeBrowserSelf, ScriptEntriesCheckTheirInstance) {
+    NPVariant result;
+    EXPECT_FALSE(f->getproperty(nullptr, browser.window(), f->getstringidentifier("document"), &result));
+    NPP_t stranger{};
+    EXPECT_EQ(f->createobject(&stranger, &Probe::record), nullptr);
+    NPObject* window = nullptr;
+    EXPECT_EQ(f->getvalue(nullptr, NPNVWindowNPObject, &window), NPERR_INVALID_INSTANCE_ERROR);
+    EXPECT_THAT(browser.problems(),
+                ElementsAre("NPN_GetProperty called with a null instance",
+                            "NPN_CreateObject called with an instance the browser never created",
+                            "NPN_GetValue called with a null instance"));
+    browser.clearProblems();
+}
+
+TEST(FakeBrowserModule, FailedNewGetsNoDestroyAndEntryPointsFillTheTable) {
+    static int destroyed = 0;
+    FakeBrowser browser;
+    auto getEntryPoints = [](NPPluginFuncs* table) -> NPError {
+        table->newp = [](NPMIMEType, NPP, uint16_t, int16_t, char**, char**, NPSavedData*) -> NPError {
+            return NPERR_GENERIC_ERROR;
+        };
+        table->destroy = [](NPP, NPSavedData**) -> NPError {
+            ++destroyed;
+            return NPERR_NO_ERROR;
+        };
+        return NPERR_NO_ERROR;
+    };
+    ASSERT_EQ(browser.getEntryPoints(getEntryPoints), NPERR_NO_ERROR);
+    EXPECT_EQ(browser.pluginFuncs()->size, sizeof(NPPluginFuncs));
+    NPP npp = nullptr;
+    EXPECT_EQ(browser.newPluginInstance(&npp, "application/x-korvane"), NPERR_GENERIC_ERROR);
+    EXPECT_TRUE(browser.instanceState(npp).destroyed);
+    EXPECT_THAT(browser.check(), IsEmpty());
+    EXPECT_EQ(destroyed, 0);
+}
+
 // ---- Tables and versions ----------------------------------------------------------------------
 
 TEST(FakeBrowserTable, OlderBrowsersHaveShorterTablesWithPoisonedTails) {
