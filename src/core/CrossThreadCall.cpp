@@ -24,11 +24,14 @@ variant CrossThreadCall::runSynchronously(BrowserHost& host, const FunctorCallPt
     auto call = std::make_shared<CrossThreadCall>(functor);
     // The main-thread step holds only a weak reference: a caller that gave up takes the call with it.
     auto* data = new std::weak_ptr<CrossThreadCall>(call);
-    std::unique_lock lock(call->mutex_);
+    // Posted before the call's mutex is taken: shutdown holds the host's cross-thread lock while it runs
+    // pending calls, which take their call's mutex, so the two are never taken in the other order. A
+    // call that returns before we wait is seen through the returned flag.
     if (!host.queueMainThreadCall(&CrossThreadCall::syncMainThreadStep, data)) {
         delete data;
         throw script_error("Could not marshal to main thread");
     }
+    std::unique_lock lock(call->mutex_);
     // Waiting in short slices notices a shutdown without anyone having to wake us.
     while (!call->returned_ && !host.isShutDown())
         call->cond_.wait_for(lock, kWaitSlice);
@@ -36,7 +39,7 @@ variant CrossThreadCall::runSynchronously(BrowserHost& host, const FunctorCallPt
         throw script_error("Shutting down");
 
     variant result = std::move(call->result_);
-    std::exception_ptr error = call->error_;
+    std::exception_ptr error = std::move(call->error_);
     lock.unlock();
     if (error)
         std::rethrow_exception(error);
@@ -68,8 +71,9 @@ void CrossThreadCall::syncMainThreadStep(void* data) {
     }
     {
         std::lock_guard lock(call->mutex_);
+        // Moved, not copied: from here on only the waiting thread holds the result and the exception.
         call->result_ = std::move(result);
-        call->error_ = error;
+        call->error_ = std::move(error);
         call->returned_ = true;
     }
     call->cond_.notify_all();

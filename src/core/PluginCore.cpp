@@ -74,8 +74,8 @@ bool PluginCore::markReady() {
             if (handler) {
                 Log::info(kLogSource, "InvokeDelayed(onload)");
                 VariantList args{variant(getScriptObject())};
-                host_->invokeDelayed(kOnloadDelayMs, handler, args, "");
-                ready = true;
+                // -1: the page has no call function, so nothing was scheduled.
+                ready = host_->invokeDelayed(kOnloadDelayMs, handler, args, "") != -1;
             }
         }
     } catch (...) {
