@@ -22,6 +22,16 @@
 // The table is made of plain C function pointers, so they find the browser through a static
 // "current" pointer: only one FakeBrowser may exist at a time.
 //
+// Typical use:
+//   FakeBrowser browser;                      // or a FakeBrowserTest fixture's `browser`
+//   NPP npp = browser.createInstance();       // the browser's side of one <object> element
+//   ... hand browser.funcs() to the code under test (a module: initializePlugin(NP_Initialize),
+//       then newPluginInstance / scriptableObject / destroyPluginInstance) ...
+//   browser.invoke(object, "echo", {"x"});    // the page calls a script object
+//   browser.runTimers();                      // page timers set through the page call function
+//   browser.runPostedCalls();                 // the main thread runs NPN_PluginThreadAsyncCall posts
+//   EXPECT_THAT(browser.check(), IsEmpty());  // no leaks, over-releases or misuse
+//
 // Threads: the test's own thread is the browser's main thread. Worker threads may post with
 // NPN_PluginThreadAsyncCall; the test runs posted calls with runPostedCalls() or pumpUntil().
 #pragma once

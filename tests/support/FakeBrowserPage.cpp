@@ -15,7 +15,8 @@ using fakebrowser::PageObject;
 namespace {
 // The array index a property key names, if it is one ("0", "17"; not "01" or "-1").
 std::optional<size_t> indexOf(const std::string& key) {
-    if (key.empty() || key.size() > 9 || !std::all_of(key.begin(), key.end(), ::isdigit) ||
+    if (key.empty() || key.size() > 9 ||
+        !std::all_of(key.begin(), key.end(), [](unsigned char c) { return std::isdigit(c) != 0; }) ||
         (key.size() > 1 && key[0] == '0')) {
         return std::nullopt;
     }
@@ -509,6 +510,9 @@ void FakeBrowser::unloadPage() {
     std::vector<PageTimer> timers = std::move(timers_);
     timers_.clear();
     timers.clear();
+    auto evaluator = std::move(evaluator_);
+    evaluator_ = nullptr;
+    evaluator = nullptr;
 
     // Drop everything the page's objects hold, keeping the objects themselves alive meanwhile,
     // then the page's own references. What stays alive after that is held by the plug-in.
