@@ -40,14 +40,14 @@ JSAPIAuto::~JSAPIAuto() = default;
 void JSAPIAuto::registerBuiltIns() {
     {
         ScopedZone publicZone(*this, SecurityScope_Public);
-        addMethod("toString", bindMethod(this, &JSAPIAuto::toString));
-        addMethod("getAttribute", bindMethod(this, &JSAPIAuto::getAttribute));
-        addMethod("setAttribute", bindMethod(this, &JSAPIAuto::setAttribute));
-        addProperty("value", bindProperty(this, &JSAPIAuto::toString));
-        addProperty("valid", bindProperty(this, &JSAPIAuto::isValid));
+        JSAPIAuto::addMethod("toString", bindMethod(this, &JSAPIAuto::toString));
+        JSAPIAuto::addMethod("getAttribute", bindMethod(this, &JSAPIAuto::getAttribute));
+        JSAPIAuto::addMethod("setAttribute", bindMethod(this, &JSAPIAuto::setAttribute));
+        JSAPIAuto::addProperty("value", bindProperty(this, &JSAPIAuto::toString));
+        JSAPIAuto::addProperty("valid", bindProperty(this, &JSAPIAuto::isValid));
     }
     for (const char* name : reservedNames) {
-        reserveName(name);
+        JSAPIAuto::reserveName(name);
     }
 }
 

@@ -121,7 +121,7 @@ bool writeAnyNumber(const variant& v, Stream& out) {
 
 template <class Char>
 Char lowerUnit(Char c) {
-    const auto code = static_cast<unsigned long>(c);
+    const auto code = static_cast<unsigned long>(static_cast<std::make_unsigned_t<Char>>(c));
     if (code > 0xFF) {
         return c;
     }
