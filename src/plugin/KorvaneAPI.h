@@ -53,9 +53,6 @@ class KorvaneAPI : public FB::JSAPIAuto {
     std::string pinModuleName() const { return pinModuleName_; }
     std::int32_t pinRetryCount();
 
-    // Whether an engine exists right now (it is made on first use and dropped by clearing the PIN).
-    bool hasEngine() const { return engine_ != nullptr; }
-
   private:
     void registerMembers();
     DigitalSignatureUtil& engine();
