@@ -148,24 +148,38 @@ struct ops_for {
 };
 
 // Pointers to scriptable objects are stored under the two pointer types the system knows, so a
-// pointer to a derived class is found by every conversion and by the browser adapters.
+// pointer to a derived class is found by every conversion and by the browser adapters. Only
+// complete class types other than the two base classes are examined.
+template <class U>
+concept derived_script_class =
+    std::is_class_v<U> && !std::is_same_v<U, JSAPI> && !std::is_same_v<U, JSObject> && requires {
+    sizeof(U);
+};
+
+template <class U>
+struct script_pointer {
+    using shared = std::shared_ptr<U>;
+    using weak = std::weak_ptr<U>;
+};
+template <derived_script_class U>
+struct script_pointer<U> {
+    using shared =
+        std::conditional_t<std::is_base_of_v<JSObject, U>, JSObjectPtr,
+                           std::conditional_t<std::is_base_of_v<JSAPI, U>, JSAPIPtr, std::shared_ptr<U>>>;
+    using weak = std::conditional_t<std::is_base_of_v<JSAPI, U>, JSAPIWeakPtr, std::weak_ptr<U>>;
+};
+
 template <class D>
 struct stored_as {
     using type = D;
 };
 template <class U>
 struct stored_as<std::shared_ptr<U>> {
-    using type = std::conditional_t<
-        std::is_same_v<U, JSAPI> || std::is_same_v<U, JSObject> || !std::is_class_v<U>, std::shared_ptr<U>,
-        std::conditional_t<std::is_base_of_v<JSObject, U>, JSObjectPtr,
-                           std::conditional_t<std::is_base_of_v<JSAPI, U>, JSAPIPtr, std::shared_ptr<U>>>>;
+    using type = typename script_pointer<U>::shared;
 };
 template <class U>
 struct stored_as<std::weak_ptr<U>> {
-    using type =
-        std::conditional_t<std::is_same_v<U, JSAPI> || std::is_same_v<U, JSObject> || !std::is_class_v<U>,
-                           std::weak_ptr<U>,
-                           std::conditional_t<std::is_base_of_v<JSAPI, U>, JSAPIWeakPtr, std::weak_ptr<U>>>;
+    using type = typename script_pointer<U>::weak;
 };
 
 template <class T>

@@ -69,6 +69,14 @@ TEST(VariantAllocation, SmallValuesNeverAllocate) {
 }
 
 TEST(VariantAllocation, LargeValuesOwnExactlyOneHeapObject) {
+    // This file sees the script classes only as declarations; pointers to them are still storable.
+    FB::variant api = FB::JSAPIPtr();
+    FB::variant object = FB::JSObjectPtr();
+    FB::variant weak = FB::JSAPIWeakPtr();
+    FB::variant error = std::shared_ptr<FB::script_error>();
+    EXPECT_EQ(api.type(), typeid(FB::JSAPIPtr));
+    EXPECT_EQ(weak.type(), typeid(FB::JSAPIWeakPtr));
+
     // The counter sees the replacement: a text too long for the small-string buffer makes two
     // allocations per variant holding it (the string object and its characters).
     const std::string text(64, 'x');
