@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include <certdb.h>
 #include <keyhi.h>
@@ -128,26 +129,129 @@ bool DigitalSignatureUtilNSS::ensureContext() {
     return true;
 }
 
-std::optional<CertListPtr> DigitalSignatureUtilNSS::openStore(Store store) {
+std::optional<DigitalSignatureUtilNSS::Stores> DigitalSignatureUtilNSS::loadStores() {
     if (!ensureContext()) {
         return std::nullopt;
     }
+    Stores stores{CertListPtr(CERT_NewCertList()), CertListPtr(CERT_NewCertList()),
+                  CertListPtr(CERT_NewCertList())};
     if (!context_) {
-        return CertListPtr(CERT_NewCertList());
+        return stores;
     }
-    if (store == Store::My) {
-        CertListPtr list(PK11_ListCerts(PK11CertListUserUnique, nullptr));
-        return list ? std::move(list) : CertListPtr(CERT_NewCertList());
-    }
-    CertListPtr all(PK11_ListCerts(PK11CertListCAUnique, nullptr));
-    CertListPtr selected(CERT_NewCertList());
-    forEachCertificate(all.get(), [&](CERTCertificate* cert) {
-        if (isTrustedAnchor(cert) == (store == Store::Root)) {
-            CERT_AddCertToListTail(selected.get(), CERT_DupCertificate(cert));
+    // Making a certificate object is what costs (NSS looks for its key on every token), so the three
+    // stores come from one walk: "My" is what has a key, CA certificates go to "Root" when trusted as
+    // anchors and to "CA" otherwise (a CA certificate with a key is in "My" too).
+    CertListPtr all(PK11_ListCerts(PK11CertListUnique, nullptr));
+    forEachCertificate(all.get(), [&stores](CERTCertificate* cert) {
+        if (CERT_IsUserCert(cert)) {
+            CERT_AddCertToListTail(stores.my.get(), CERT_DupCertificate(cert));
+        }
+        if (CERT_IsCACert(cert, nullptr)) {
+            CERTCertList* target = isTrustedAnchor(cert) ? stores.root.get() : stores.ca.get();
+            CERT_AddCertToListTail(target, CERT_DupCertificate(cert));
         }
         return true;
     });
-    return selected;
+    return stores;
+}
+
+DigitalSignatureUtilNSS::RequestStores::RequestStores(DigitalSignatureUtilNSS& engine) : engine_(engine) {
+    if (engine_.requestStores_) {
+        return;  // an enclosing request already holds them
+    }
+    stores_ = engine_.loadStores();
+    if (stores_) {
+        engine_.requestStores_ = &*stores_;
+    }
+}
+
+DigitalSignatureUtilNSS::RequestStores::~RequestStores() {
+    if (stores_) {
+        engine_.requestStores_ = nullptr;
+    }
+}
+
+std::optional<CertListPtr> DigitalSignatureUtilNSS::openStore(Store store) {
+    std::optional<Stores> loaded;
+    Stores* stores = requestStores_;
+    if (!stores) {
+        loaded = loadStores();
+        if (!loaded) {
+            return std::nullopt;
+        }
+        stores = &*loaded;
+    }
+    CERTCertList* source = store == Store::My     ? stores->my.get()
+                           : store == Store::Root ? stores->root.get()
+                                                  : stores->ca.get();
+    if (loaded) {
+        // Hand over the list that was loaded for this call alone.
+        return store == Store::My     ? std::move(loaded->my)
+               : store == Store::Root ? std::move(loaded->root)
+                                      : std::move(loaded->ca);
+    }
+    CertListPtr copy(CERT_NewCertList());
+    forEachCertificate(source, [&copy](CERTCertificate* cert) {
+        CERT_AddCertToListTail(copy.get(), CERT_DupCertificate(cert));
+        return true;
+    });
+    return copy;
+}
+
+void DigitalSignatureUtilNSS::rememberLocation(const std::string& id, const CERTCertificate& cert) {
+    Location location{
+        std::vector<std::uint8_t>(cert.derIssuer.data, cert.derIssuer.data + cert.derIssuer.len),
+        std::vector<std::uint8_t>(cert.serialNumber.data, cert.serialNumber.data + cert.serialNumber.len)};
+    locations_[id] = location;
+    // The page receives the identifier with bytes outside 0x20-0x7F blanked.
+    std::string blanked = id;
+    for (char& c : blanked) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte > 0x7F) {
+            c = ' ';
+        }
+    }
+    if (blanked != id) {
+        locations_[blanked] = std::move(location);
+    }
+}
+
+DigitalSignatureUtilNSS::Lookup DigitalSignatureUtilNSS::findInMy(const std::string& id,
+                                                                  const CertificateIdentifier& parsed,
+                                                                  bool forSigning, CertPtr& found) {
+    auto accepts = [&](CERTCertificate* cert) {
+        return matchesIdentifier(*cert, parsed) && (!forSigning || hasNonRepudiationKey(cert));
+    };
+    // Fast path: where this identifier's certificate was seen before, looked up again in the live store
+    // and checked like any other candidate, so a stale location only costs the full walk below.
+    if (auto it = locations_.find(id); it != locations_.end() && ensureContext() && context_) {
+        CERTIssuerAndSN issuerAndSerial{};
+        issuerAndSerial.derIssuer = {siBuffer, it->second.derIssuer.data(),
+                                     static_cast<unsigned int>(it->second.derIssuer.size())};
+        issuerAndSerial.serialNumber = {siBuffer, it->second.serial.data(),
+                                        static_cast<unsigned int>(it->second.serial.size())};
+        CertPtr cert(CERT_FindCertByIssuerAndSN(CERT_GetDefaultCertDB(), &issuerAndSerial));
+        if (cert && CERT_IsUserCert(cert.get()) && accepts(cert.get())) {
+            found = std::move(cert);
+            return Lookup::Found;
+        }
+    }
+    auto certificates = openStore(Store::My);
+    if (!certificates) {
+        return Lookup::StoreFailed;
+    }
+    forEachCertificate(certificates->get(), [&](CERTCertificate* cert) {
+        if (!accepts(cert)) {
+            return true;
+        }
+        found.reset(CERT_DupCertificate(cert));
+        return false;
+    });
+    if (!found) {
+        return Lookup::NotFound;
+    }
+    rememberLocation(id, *found);
+    return Lookup::Found;
 }
 
 DigitalSignatureUtil::PlatformError DigitalSignatureUtilNSS::lastPlatformError() const {
@@ -217,6 +321,7 @@ bool DigitalSignatureUtilNSS::matchesIdentifier(const CERTCertificate& cert,
 NameAttributesList DigitalSignatureUtilNSS::expandCaSubjectNames(std::string caSubjectNames) {
     setErrorCode(ErrorCode::None);
     NameAttributesList list = parseNameList(caSubjectNames);
+    const RequestStores scope(*this);
 
     // Known authorities: subject text to parsed issuer, "Root" first and then "CA", later ones winning.
     std::map<std::string, NameAttributes> known;
@@ -233,26 +338,35 @@ NameAttributesList DigitalSignatureUtilNSS::expandCaSubjectNames(std::string caS
         });
     }
 
-    // Closure: add the subject of every authority issued by a listed name, until nothing more is added.
-    // Each addition removes one authority, so this ends.
-    auto appendOne = [&]() {
-        for (auto it = known.begin(); it != known.end(); ++it) {
-            for (const NameAttributes& member : list) {
-                if (!namesEqual(member, it->second)) {
-                    continue;
-                }
-                NameAttributes subject = parseDistinguishedName(it->first);
-                if (namesEqual(subject, member)) {
-                    continue;  // self-signed: adds nothing
-                }
-                list.push_back(std::move(subject));
-                known.erase(it);
-                return true;
+    // Closure: walk the authorities in map order and add the subject of the first one whose issuer is a
+    // listed name, unless it is self-signed; remove it and walk again until a walk adds nothing. A member
+    // equal to the issuer differs from the subject exactly when the issuer does, so an authority qualifies
+    // when its issuer is in the list and it is not self-signed. Names compare equal (namesEqual) exactly
+    // when their attribute maps are equal, which lets a set answer "is it in the list".
+    struct Authority {
+        NameAttributes subject;
+        NameAttributes issuer;
+        bool selfSigned;
+    };
+    std::vector<Authority> pending;  // in map order
+    pending.reserve(known.size());
+    for (auto& [subjectText, issuer] : known) {
+        NameAttributes subject = parseDistinguishedName(subjectText);
+        const bool selfSigned = namesEqual(subject, issuer);
+        pending.push_back({std::move(subject), std::move(issuer), selfSigned});
+    }
+    std::set<NameAttributes> listed(list.begin(), list.end());
+    for (bool appended = true; appended;) {
+        appended = false;
+        for (auto it = pending.begin(); it != pending.end(); ++it) {
+            if (!it->selfSigned && listed.count(it->issuer)) {
+                listed.insert(it->subject);
+                list.push_back(std::move(it->subject));
+                pending.erase(it);
+                appended = true;
+                break;
             }
         }
-        return false;
-    };
-    while (appendOne()) {
     }
     return list;
 }
@@ -260,6 +374,7 @@ NameAttributesList DigitalSignatureUtilNSS::expandCaSubjectNames(std::string caS
 std::string DigitalSignatureUtilNSS::getDigitalSignatureCertificates(std::string caSubjectNames) {
     setErrorCode(ErrorCode::None);
     std::string result;
+    const RequestStores scope(*this);
     const NameAttributesList authorities = expandCaSubjectNames(std::move(caSubjectNames));
     if (errorCode() != ErrorCode::None) {
         return result;
@@ -285,6 +400,7 @@ std::string DigitalSignatureUtilNSS::getDigitalSignatureCertificates(std::string
         if (!issuerInList(authorities, parseDistinguishedName(issuer))) {
             return true;
         }
+        const std::string id = issuer + "-" + Base64::encode(serialOctets(*cert));
         if (!result.empty()) {
             result += '|';
         }
@@ -292,9 +408,8 @@ std::string DigitalSignatureUtilNSS::getDigitalSignatureCertificates(std::string
         result += '|';
         result += nameToText(cert->subject);
         result += '|';
-        result += issuer;
-        result += '-';
-        result += Base64::encode(serialOctets(*cert));
+        result += id;
+        rememberLocation(id, *cert);
         return true;
     });
     return result;
@@ -305,19 +420,19 @@ std::string DigitalSignatureUtilNSS::getCertificate(std::string id) {
     PR_SetError(0, 0);
     std::string result;
     if (auto parsed = parseCertificateIdentifier(id)) {
-        auto certificates = openStore(Store::My);
-        if (!certificates) {
-            setErrorCode(ErrorCode::OperationFailed);
-        } else {
-            forEachCertificate(certificates->get(), [&](CERTCertificate* cert) {
-                if (!matchesIdentifier(*cert, *parsed)) {
-                    return true;
-                }
+        CertPtr cert;
+        switch (findInMy(id, *parsed, false, cert)) {
+            case Lookup::StoreFailed:
+                setErrorCode(ErrorCode::OperationFailed);
+                break;
+            case Lookup::NotFound:
+                PR_SetError(SEC_ERROR_UNKNOWN_CERT, 0);
+                break;
+            case Lookup::Found:
                 result = Base64::encode(cert->derCert.data, cert->derCert.len);
-                return false;
-            });
-            // NSS leaves codes of its own lookups behind even when all went well.
-            PR_SetError(result.empty() ? SEC_ERROR_UNKNOWN_CERT : 0, 0);
+                // NSS leaves codes of its own lookups behind even when all went well.
+                PR_SetError(0, 0);
+                break;
         }
     }
     if (result.empty() && errorCode() == ErrorCode::None) {
@@ -336,16 +451,18 @@ std::string DigitalSignatureUtilNSS::signPkcs1(std::string id, std::string data)
         setErrorCode(ErrorCode::InvalidEncoding);
         PR_SetError(SEC_ERROR_BAD_DATA, 0);
     } else if (auto parsed = parseCertificateIdentifier(id)) {
-        if (auto certificates = openStore(Store::My)) {
-            bool matched = false;
-            forEachCertificate(certificates->get(), [&](CERTCertificate* cert) {
-                // A certificate without the nonRepudiation bit is never offered for signing by the listing;
-                // refusing it here keeps a page from having an authentication key sign arbitrary hashes.
-                if (!matchesIdentifier(*cert, *parsed) || !hasNonRepudiationKey(cert)) {
-                    return true;
-                }
-                matched = true;
-                switch (signWithCertificateKey(cert, id, *hash, result)) {
+        // A certificate without the nonRepudiation bit is never offered by the listing; it is not used
+        // for signing either, so a page cannot have an authentication key sign an arbitrary hash.
+        CertPtr cert;
+        switch (findInMy(id, *parsed, true, cert)) {
+            case Lookup::StoreFailed:
+                break;
+            case Lookup::NotFound:
+                setErrorCode(ErrorCode::CertificateNotFound);
+                PR_SetError(SEC_ERROR_UNKNOWN_CERT, 0);
+                break;
+            case Lookup::Found:
+                switch (signWithCertificateKey(cert.get(), id, *hash, result)) {
                     case KeyOutcome::WrongPin:
                         setErrorCode(ErrorCode::WrongPin);
                         break;
@@ -356,12 +473,7 @@ std::string DigitalSignatureUtilNSS::signPkcs1(std::string id, std::string data)
                     case KeyOutcome::Failed:
                         break;
                 }
-                return false;
-            });
-            if (!matched && errorCode() == ErrorCode::None) {
-                setErrorCode(ErrorCode::CertificateNotFound);
-                PR_SetError(SEC_ERROR_UNKNOWN_CERT, 0);
-            }
+                break;
         }
     }
     if (result.empty()) {

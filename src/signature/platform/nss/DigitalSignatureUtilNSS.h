@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,16 +54,50 @@ class DigitalSignatureUtilNSS : public DigitalSignatureUtil {
 
   private:
     enum class Store { My, Root, CA };
+    struct Stores {
+        CertListPtr my;
+        CertListPtr root;
+        CertListPtr ca;
+    };
+    // Where a certificate of "My" was seen: its encoded issuer and serial, for an indexed lookup.
+    struct Location {
+        std::vector<std::uint8_t> derIssuer;
+        std::vector<std::uint8_t> serial;
+    };
+    enum class Lookup { Found, NotFound, StoreFailed };
 
     // Opens the NSS context when needed. False when the database exists but cannot be opened (the NSS
     // error is left for captureLowLevelError); true with no context when there is no database at all.
     bool ensureContext();
-    // The store's certificates; nothing when it cannot be opened, an empty list without a database.
+    // The three stores from one walk over the database; nothing when it cannot be opened, empty stores
+    // without a database.
+    std::optional<Stores> loadStores();
+    // Loads the stores once for a whole request (a listing opens "Root", "CA" and "My"); a store that
+    // cannot be opened stays unloaded, so opening it again reports the failure.
+    class RequestStores {
+      public:
+        explicit RequestStores(DigitalSignatureUtilNSS& engine);
+        ~RequestStores();
+        RequestStores(const RequestStores&) = delete;
+        RequestStores& operator=(const RequestStores&) = delete;
+
+      private:
+        DigitalSignatureUtilNSS& engine_;
+        std::optional<Stores> stores_;
+    };
+    // One store's certificates: from the stores loaded for the current request, else freshly loaded.
     std::optional<CertListPtr> openStore(Store store);
+    // The certificate of "My" an identifier names (for signing: only one with nonRepudiation).
+    Lookup findInMy(const std::string& id, const CertificateIdentifier& parsed, bool forSigning,
+                    CertPtr& found);
+    void rememberLocation(const std::string& id, const CERTCertificate& cert);
 
     enum class KeyOutcome { Signed, WrongPin, PinRequired, Failed };
     KeyOutcome signWithCertificateKey(CERTCertificate* cert, const std::string& id,
                                       const std::vector<std::uint8_t>& hash, std::string& signature);
 
     NSSInitContext* context_ = nullptr;
+    Stores* requestStores_ = nullptr;
+    // Identifier text (as listed, and with its non-ASCII bytes blanked) to the certificate's location.
+    std::map<std::string, Location> locations_;
 };

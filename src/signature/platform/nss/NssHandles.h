@@ -11,6 +11,9 @@
 struct CertListDeleter {
     void operator()(CERTCertList* list) const { CERT_DestroyCertList(list); }
 };
+struct CertificateDeleter {
+    void operator()(CERTCertificate* cert) const { CERT_DestroyCertificate(cert); }
+};
 struct PrivateKeyDeleter {
     void operator()(SECKEYPrivateKey* key) const { SECKEY_DestroyPrivateKey(key); }
 };
@@ -19,6 +22,7 @@ struct SlotDeleter {
 };
 
 using CertListPtr = std::unique_ptr<CERTCertList, CertListDeleter>;
+using CertPtr = std::unique_ptr<CERTCertificate, CertificateDeleter>;
 using PrivateKeyPtr = std::unique_ptr<SECKEYPrivateKey, PrivateKeyDeleter>;
 using SlotPtr = std::unique_ptr<PK11SlotInfo, SlotDeleter>;
 
