@@ -42,3 +42,13 @@ function sampleHash(n, seed) {
     for (var i = 0; i < n; i++) b.push((i * 37 + seed * 11 + 5) & 0xff);
     return bytesToBase64(b);
 }
+
+// The identifier part of a serial number given in hex as the CA issued it: the DER content octets
+// (a leading zero when the top bit is set), least significant first, in Base64.
+function serialPart(hex) {
+    if (hex.length % 2) hex = '0' + hex;
+    if (parseInt(hex.charAt(0), 16) >= 8) hex = '00' + hex;
+    var b = [];
+    for (var i = hex.length - 2; i >= 0; i -= 2) b.push(parseInt(hex.substr(i, 2), 16));
+    return bytesToBase64(b);
+}

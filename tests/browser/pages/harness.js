@@ -72,6 +72,7 @@ var T = (function () {
         fail('uncaught error: ' + message + ' at line ' + line);
         finish();
     };
-    return { ok: ok, eq: eq, fail: fail, raised: raised, report: report, finish: finish, run: run,
+    function failed() { return failures.length > 0; }
+    return { failed: failed, ok: ok, eq: eq, fail: fail, raised: raised, report: report, finish: finish, run: run,
              waitFor: waitFor, log: log, show: show, driver: driver };
 })();
