@@ -1,0 +1,467 @@
+#include "npapi/NPJavascriptObject.h"
+
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "npapi/NpapiBrowserHost.h"
+#include "scripting/JSFunction.h"
+#include "scripting/script_error.h"
+
+namespace FB::Npapi {
+
+namespace {
+
+constexpr const char* kAddEventListener = "addEventListener";
+constexpr const char* kRemoveEventListener = "removeEventListener";
+constexpr const char* kGetLastException = "getLastException";
+
+// Shared by every object of the process; the browser calls on its main thread only.
+variant& processLastException() {
+    static variant last;
+    return last;
+}
+
+bool isBuiltInName(const std::string& name) {
+    return name == kAddEventListener || name == kRemoveEventListener || name == kGetLastException;
+}
+
+// The built-in members. They hold their owner only weakly: a page may keep `obj.addEventListener`
+// after the owner's NPObject has been deallocated, and the call must then fail, not touch it.
+class BuiltInMember : public JSFunction {
+  public:
+    BuiltInMember(NPJavascriptObject::WeakReference owner, const std::string& methodName)
+        : JSFunction(JSAPIWeakPtr(), methodName), owner_(std::move(owner)) {}
+
+  protected:
+    // The owner's JSAPI when the owner lives, is valid and still has its JSAPI and host.
+    JSAPIPtr ownerApi() const {
+        NPJavascriptObject* owner = lockReference(owner_);
+        if (owner == nullptr || !owner->isValid() || owner->apiGone() || owner->hostGone()) {
+            return nullptr;
+        }
+        return owner->api().lock();
+    }
+
+    // The event name and handler of an add or remove call, checked.
+    std::pair<std::string, JSObjectPtr> listenerArguments(const VariantList& args) const {
+        if (args.size() < 2 || args.size() > 3) {
+            throw invalid_arguments();
+        }
+        try {
+            return {"on" + args[0].convert<std::string>(), args[1].convert<JSObjectPtr>()};
+        } catch (const std::bad_cast& e) {
+            throw invalid_arguments(e.what());
+        }
+    }
+
+  private:
+    NPJavascriptObject::WeakReference owner_;
+};
+
+class AddEventListenerMember : public BuiltInMember {
+  public:
+    explicit AddEventListenerMember(NPJavascriptObject::WeakReference owner)
+        : BuiltInMember(std::move(owner), "attachEvent") {}
+
+    variant exec(const VariantList& args) override {
+        JSAPIPtr api = ownerApi();
+        if (!api) {
+            throw invalid_arguments();
+        }
+        auto [name, handler] = listenerArguments(args);
+        api->addEventHandler(name, handler);
+        return {};
+    }
+};
+
+class RemoveEventListenerMember : public BuiltInMember {
+  public:
+    explicit RemoveEventListenerMember(NPJavascriptObject::WeakReference owner)
+        : BuiltInMember(std::move(owner), "detachEvent") {}
+
+    variant exec(const VariantList& args) override {
+        JSAPIPtr api = ownerApi();
+        if (!api) {
+            throw invalid_arguments();
+        }
+        auto [name, handler] = listenerArguments(args);
+        api->removeEventHandler(name, handler);
+        return {};
+    }
+};
+
+class GetLastExceptionMember : public BuiltInMember {
+  public:
+    explicit GetLastExceptionMember(NPJavascriptObject::WeakReference owner)
+        : BuiltInMember(std::move(owner), "getLastException") {}
+
+    variant exec(const VariantList& /*args*/) override { return processLastException(); }
+};
+
+NPClass javascriptObjectClass = {};
+
+void voidResult(NPVariant* result) {
+    if (result != nullptr) {
+        VOID_TO_NPVARIANT(*result);
+    }
+}
+
+}  // namespace
+
+// ---- Class record and recovery --------------------------------------------------------------
+
+NPClass* NPJavascriptObject::npClass() {
+    if (javascriptObjectClass.structVersion == 0) {
+        javascriptObjectClass.structVersion = NP_CLASS_STRUCT_VERSION_CTOR;
+        javascriptObjectClass.allocate = &NPJavascriptObject::allocate;
+        javascriptObjectClass.deallocate = &NPJavascriptObject::deallocate;
+        javascriptObjectClass.invalidate = &NPJavascriptObject::invalidateCallback;
+        javascriptObjectClass.hasMethod = &NPJavascriptObject::hasMethodCallback;
+        javascriptObjectClass.invoke = &NPJavascriptObject::invokeCallback;
+        javascriptObjectClass.invokeDefault = &NPJavascriptObject::invokeDefaultCallback;
+        javascriptObjectClass.hasProperty = &NPJavascriptObject::hasPropertyCallback;
+        javascriptObjectClass.getProperty = &NPJavascriptObject::getPropertyCallback;
+        javascriptObjectClass.setProperty = &NPJavascriptObject::setPropertyCallback;
+        javascriptObjectClass.removeProperty = &NPJavascriptObject::removePropertyCallback;
+        javascriptObjectClass.enumerate = &NPJavascriptObject::enumerateCallback;
+        javascriptObjectClass.construct = &NPJavascriptObject::constructCallback;
+    }
+    return &javascriptObjectClass;
+}
+
+bool NPJavascriptObject::isOwnObject(const NPObject* object) {
+    return object != nullptr && object->_class == npClass();
+}
+
+NPJavascriptObject* NPJavascriptObject::fromNPObject(NPObject* object) {
+    return isOwnObject(object) ? static_cast<NPJavascriptObject*>(object) : nullptr;
+}
+
+NPJavascriptObject::NPJavascriptObject(NPP /*npp*/) : NPObject{} {
+    selfRef_ = std::make_shared<ShareableReference<NPJavascriptObject>>(this);
+    addEventListener_ = std::make_shared<AddEventListenerMember>(selfRef_);
+    removeEventListener_ = std::make_shared<RemoveEventListenerMember>(selfRef_);
+    getLastException_ = std::make_shared<GetLastExceptionMember>(selfRef_);
+}
+
+NPJavascriptObject::~NPJavascriptObject() {
+    // Gone from the wrapper cache's point of view before anything below can walk the cache.
+    selfRef_.reset();
+    if (releaseOnDestroy_) {
+        JSAPIPtr api = api_.lock();
+        NpapiBrowserHostPtr host = host_.lock();
+        if (api && host) {
+            host->releaseObject(api);
+        }
+    }
+}
+
+NPJavascriptObject* NPJavascriptObject::createWrapper(const NpapiBrowserHostPtr& host,
+                                                      const JSAPIWeakPtr& api, bool releaseOnDestroy) {
+    NPObject* object = host->createObject(npClass());
+    NPJavascriptObject* wrapper = fromNPObject(object);
+    if (wrapper == nullptr) {
+        return nullptr;
+    }
+    wrapper->bindTo(api, host);
+    wrapper->releaseOnDestroy_ = releaseOnDestroy;
+    return wrapper;
+}
+
+void NPJavascriptObject::bindTo(const JSAPIWeakPtr& api, const NpapiBrowserHostWeakPtr& host) {
+    api_ = api;
+    host_ = host;
+}
+
+JSAPIPtr NPJavascriptObject::lockApi() const {
+    JSAPIPtr api = api_.lock();
+    if (!api) {
+        throw std::bad_cast();
+    }
+    return api;
+}
+
+NpapiBrowserHostPtr NPJavascriptObject::lockHost() {
+    NpapiBrowserHostPtr host = host_.lock();
+    if (!host) {
+        invalidate();
+        throw std::bad_cast();
+    }
+    return host;
+}
+
+void NPJavascriptObject::invalidate() {
+    valid_ = false;
+    try {
+        if (JSAPIPtr api = api_.lock()) {
+            api->invalidate();
+        }
+    } catch (const std::bad_cast&) {
+    }
+}
+
+const variant& NPJavascriptObject::lastException() {
+    return processLastException();
+}
+
+// ---- Common frame ------------------------------------------------------------------------------
+
+template <class Operation>
+bool NPJavascriptObject::frame(NPVariant* result, Operation&& operation) {
+    voidResult(result);
+    if (!valid_ || api_.expired() || host_.expired()) {
+        return false;
+    }
+    try {
+        return operation();
+    } catch (const script_error& e) {
+        reportScriptError(e.what());
+        return false;
+    } catch (const std::bad_cast&) {
+        return false;
+    } catch (...) {
+        // Nothing may unwind into the browser's C frames; any other failure is a plain false.
+        return false;
+    }
+}
+
+void NPJavascriptObject::reportScriptError(const char* message) {
+    if (NpapiBrowserHostPtr host = host_.lock()) {
+        host->setException(this, message);
+    }
+    processLastException() = std::string(message);
+}
+
+bool NPJavascriptObject::isName(NpapiBrowserHost& host, NPIdentifier id) const {
+    return host.module().identifierIsString(id);
+}
+
+VariantList NPJavascriptObject::argumentList(NpapiBrowserHost& host, const NPVariant* args,
+                                             uint32_t argCount) const {
+    VariantList list;
+    list.reserve(argCount);
+    for (uint32_t i = 0; i < argCount; ++i) {
+        list.push_back(host.toVariant(args[i]));
+    }
+    return list;
+}
+
+// ---- Operations --------------------------------------------------------------------------------
+
+bool NPJavascriptObject::hasMethod(NPIdentifier name) {
+    NpapiBrowserHostPtr host = lockHost();
+    std::string text = host->identifierText(name);
+    if (text == "toString") {
+        return true;
+    }
+    JSAPIPtr api = lockApi();
+    return !api->hasMethodHandle(text) && api->hasMethod(text);
+}
+
+bool NPJavascriptObject::hasProperty(NPIdentifier name) {
+    NpapiBrowserHostPtr host = lockHost();
+    JSAPIPtr api = lockApi();
+    if (!isName(*host, name)) {
+        return api->hasProperty(static_cast<int>(host->module().intFromIdentifier(name)));
+    }
+    std::string text = host->identifierText(name);
+    if (isBuiltInName(text)) {
+        return true;
+    }
+    if (text == "toString" && api->hasMethodHandle(text)) {
+        return true;
+    }
+    if (hasMethod(name)) {
+        return false;
+    }
+    return api->hasProperty(text);
+}
+
+bool NPJavascriptObject::getProperty(NPIdentifier name, NPVariant* result) {
+    NpapiBrowserHostPtr host = lockHost();
+    JSAPIPtr api = lockApi();
+    variant value;
+    if (!isName(*host, name)) {
+        value = api->getProperty(static_cast<int>(host->module().intFromIdentifier(name)));
+    } else {
+        std::string text = host->identifierText(name);
+        if (text == kAddEventListener) {
+            value = addEventListener_;
+        } else if (text == kRemoveEventListener) {
+            value = removeEventListener_;
+        } else if (text == kGetLastException) {
+            value = getLastException_;
+        } else if (api->hasMethodHandle(text)) {
+            value = api->methodHandle(text);
+        } else {
+            value = api->getProperty(text);
+        }
+    }
+    host->toNPVariant(value, *result);
+    return true;
+}
+
+bool NPJavascriptObject::setProperty(NPIdentifier name, const NPVariant* value) {
+    NpapiBrowserHostPtr host = lockHost();
+    JSAPIPtr api = lockApi();
+    variant converted = host->toVariant(*value);
+    if (!isName(*host, name)) {
+        api->setProperty(static_cast<int>(host->module().intFromIdentifier(name)), converted);
+        return true;
+    }
+    std::string text = host->identifierText(name);
+    if (api->hasMethodHandle(text)) {
+        throw script_error("This property cannot be changed");
+    }
+    api->setProperty(text, converted);
+    return true;
+}
+
+bool NPJavascriptObject::removeProperty(NPIdentifier name) {
+    NpapiBrowserHostPtr host = lockHost();
+    JSAPIPtr api = lockApi();
+    if (!isName(*host, name)) {
+        api->removeProperty(static_cast<int>(host->module().intFromIdentifier(name)));
+    } else {
+        api->removeProperty(host->identifierText(name));
+    }
+    return true;
+}
+
+bool NPJavascriptObject::invoke(NPIdentifier name, const NPVariant* args, uint32_t argCount,
+                                NPVariant* result) {
+    NpapiBrowserHostPtr host = lockHost();
+    JSAPIPtr api = lockApi();
+    std::string method = name != nullptr ? host->identifierText(name) : std::string();
+    VariantList list = argumentList(*host, args, argCount);
+    host->toNPVariant(api->invoke(method, list), *result);
+    return true;
+}
+
+bool NPJavascriptObject::invokeDefault(const NPVariant* args, uint32_t argCount, NPVariant* result) {
+    NpapiBrowserHostPtr host = lockHost();
+    JSAPIPtr api = lockApi();
+    VariantList list = argumentList(*host, args, argCount);
+    host->toNPVariant(api->invoke(std::string(), list), *result);
+    return true;
+}
+
+bool NPJavascriptObject::construct(const NPVariant* args, uint32_t argCount, NPVariant* result) {
+    NpapiBrowserHostPtr host = lockHost();
+    JSAPIPtr api = lockApi();
+    VariantList list = argumentList(*host, args, argCount);
+    host->toNPVariant(api->construct(list), *result);
+    return true;
+}
+
+bool NPJavascriptObject::enumerate(NPIdentifier** identifiers, uint32_t* count) {
+    *count = 0;
+    *identifiers = nullptr;
+    NpapiBrowserHostPtr host = lockHost();
+    JSAPIPtr api = lockApi();
+    std::vector<std::string> names;
+    api->listMemberNames(names);
+    names.insert(names.end(), {kAddEventListener, kRemoveEventListener, kGetLastException});
+    NpapiPluginModule& module = host->module();
+    auto* array = static_cast<NPIdentifier*>(
+        module.memAlloc(static_cast<uint32_t>(sizeof(NPIdentifier) * names.size())));
+    if (array == nullptr) {
+        return false;
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        array[i] = module.getStringIdentifier(names[i]);
+    }
+    *identifiers = array;
+    *count = static_cast<uint32_t>(names.size());
+    return true;
+}
+
+// ---- NPClass callbacks -------------------------------------------------------------------------
+
+NPObject* NPJavascriptObject::allocate(NPP npp, NPClass* /*npClass*/) {
+    return new NPJavascriptObject(npp);
+}
+
+void NPJavascriptObject::deallocate(NPObject* object) {
+    delete fromNPObject(object);
+}
+
+void NPJavascriptObject::invalidateCallback(NPObject* object) {
+    if (NPJavascriptObject* self = fromNPObject(object)) {
+        self->invalidate();
+    }
+}
+
+bool NPJavascriptObject::hasMethodCallback(NPObject* object, NPIdentifier name) {
+    NPJavascriptObject* self = fromNPObject(object);
+    return self != nullptr && self->frame(nullptr, [&] { return self->hasMethod(name); });
+}
+
+bool NPJavascriptObject::invokeCallback(NPObject* object, NPIdentifier name, const NPVariant* args,
+                                        uint32_t argCount, NPVariant* result) {
+    NPJavascriptObject* self = fromNPObject(object);
+    if (self == nullptr) {
+        voidResult(result);
+        return false;
+    }
+    return self->frame(result, [&] { return self->invoke(name, args, argCount, result); });
+}
+
+bool NPJavascriptObject::invokeDefaultCallback(NPObject* object, const NPVariant* args, uint32_t argCount,
+                                               NPVariant* result) {
+    NPJavascriptObject* self = fromNPObject(object);
+    if (self == nullptr) {
+        voidResult(result);
+        return false;
+    }
+    return self->frame(result, [&] { return self->invokeDefault(args, argCount, result); });
+}
+
+bool NPJavascriptObject::hasPropertyCallback(NPObject* object, NPIdentifier name) {
+    NPJavascriptObject* self = fromNPObject(object);
+    return self != nullptr && self->frame(nullptr, [&] { return self->hasProperty(name); });
+}
+
+bool NPJavascriptObject::getPropertyCallback(NPObject* object, NPIdentifier name, NPVariant* result) {
+    NPJavascriptObject* self = fromNPObject(object);
+    if (self == nullptr) {
+        voidResult(result);
+        return false;
+    }
+    return self->frame(result, [&] { return self->getProperty(name, result); });
+}
+
+bool NPJavascriptObject::setPropertyCallback(NPObject* object, NPIdentifier name, const NPVariant* value) {
+    NPJavascriptObject* self = fromNPObject(object);
+    return self != nullptr && self->frame(nullptr, [&] { return self->setProperty(name, value); });
+}
+
+bool NPJavascriptObject::removePropertyCallback(NPObject* object, NPIdentifier name) {
+    NPJavascriptObject* self = fromNPObject(object);
+    return self != nullptr && self->frame(nullptr, [&] { return self->removeProperty(name); });
+}
+
+bool NPJavascriptObject::enumerateCallback(NPObject* object, NPIdentifier** identifiers, uint32_t* count) {
+    NPJavascriptObject* self = fromNPObject(object);
+    if (self == nullptr) {
+        return false;
+    }
+    bool ok = self->frame(nullptr, [&] { return self->enumerate(identifiers, count); });
+    if (!ok) {
+        *count = 0;
+    }
+    return ok;
+}
+
+bool NPJavascriptObject::constructCallback(NPObject* object, const NPVariant* args, uint32_t argCount,
+                                           NPVariant* result) {
+    NPJavascriptObject* self = fromNPObject(object);
+    if (self == nullptr) {
+        voidResult(result);
+        return false;
+    }
+    return self->frame(result, [&] { return self->construct(args, argCount, result); });
+}
+
+}  // namespace FB::Npapi

@@ -1,0 +1,66 @@
+#pragma once
+
+// The process-wide NPAPI module object: the browser's function table as the browser handed it over,
+// and the bracket around the plug-in factory's life (its global initialisation hook on the first
+// acquisition, its global shutdown hook on the release that leaves no module).
+//
+// Threads: the registry and every call through the module's table are used on the browser's main
+// thread only, so nothing here is locked.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/FactoryBase.h"
+#include "npapi/npapi/npfunctions.h"
+
+namespace FB::Npapi {
+
+class NpapiPluginModule {
+  public:
+    // Where acquisition and release find the process-wide factory.
+    using FactorySource = std::function<FactoryBasePtr()>;
+
+    NpapiPluginModule();
+    virtual ~NpapiPluginModule();
+    NpapiPluginModule(const NpapiPluginModule&) = delete;
+    NpapiPluginModule& operator=(const NpapiPluginModule&) = delete;
+
+    // The module (made when there is none); runs the factory's global initialisation hook first
+    // when no module exists.
+    static NpapiPluginModule* acquire();
+    // Destroys the module, if any; runs the factory's global shutdown hook when none is left.
+    static void release();
+    // Modules made and not yet released.
+    static std::uint32_t moduleCount();
+    // Replaces the factory source (the signing plug-in's processFactory by default); an empty
+    // source restores the default.
+    static void setFactorySource(FactorySource source);
+
+    // Copies the entries of `browser` that a browser of its minor version has and that its `size`
+    // covers into `destination`; everything else in `destination` is null.
+    static void copyBrowserTable(NPNetscapeFuncs& destination, const NPNetscapeFuncs& browser);
+
+    void takeBrowserTable(const NPNetscapeFuncs& browser) { copyBrowserTable(funcs_, browser); }
+    const NPNetscapeFuncs& funcs() const { return funcs_; }
+
+    // Identifier, memory, retain and release calls. A missing entry gives null, 0 or nothing.
+    NPIdentifier getStringIdentifier(const std::string& name) const;
+    NPIdentifier getIntIdentifier(std::int32_t value) const;
+    // A browser without the entry is taken to give names only.
+    bool identifierIsString(NPIdentifier identifier) const;
+    NPUTF8* utf8FromIdentifier(NPIdentifier identifier) const;
+    std::int32_t intFromIdentifier(NPIdentifier identifier) const;
+    void* memAlloc(std::uint32_t size) const;
+    void memFree(void* block) const;
+    NPObject* retainObject(NPObject* object) const;
+    void releaseObject(NPObject* object) const;
+    void releaseVariantValue(NPVariant* value) const;
+    const char* userAgent(NPP npp) const;
+
+  private:
+    NPNetscapeFuncs funcs_{};
+};
+
+}  // namespace FB::Npapi
