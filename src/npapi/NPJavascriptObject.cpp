@@ -99,8 +99,6 @@ class GetLastExceptionMember : public BuiltInMember {
     variant exec(const VariantList& /*args*/) override { return processLastException(); }
 };
 
-NPClass javascriptObjectClass = {};
-
 void voidResult(NPVariant* result) {
     if (result != nullptr) {
         VOID_TO_NPVARIANT(*result);
@@ -112,22 +110,24 @@ void voidResult(NPVariant* result) {
 // ---- Class record and recovery --------------------------------------------------------------
 
 NPClass* NPJavascriptObject::npClass() {
-    if (javascriptObjectClass.structVersion == 0) {
-        javascriptObjectClass.structVersion = NP_CLASS_STRUCT_VERSION_CTOR;
-        javascriptObjectClass.allocate = &NPJavascriptObject::allocate;
-        javascriptObjectClass.deallocate = &NPJavascriptObject::deallocate;
-        javascriptObjectClass.invalidate = &NPJavascriptObject::invalidateCallback;
-        javascriptObjectClass.hasMethod = &NPJavascriptObject::hasMethodCallback;
-        javascriptObjectClass.invoke = &NPJavascriptObject::invokeCallback;
-        javascriptObjectClass.invokeDefault = &NPJavascriptObject::invokeDefaultCallback;
-        javascriptObjectClass.hasProperty = &NPJavascriptObject::hasPropertyCallback;
-        javascriptObjectClass.getProperty = &NPJavascriptObject::getPropertyCallback;
-        javascriptObjectClass.setProperty = &NPJavascriptObject::setPropertyCallback;
-        javascriptObjectClass.removeProperty = &NPJavascriptObject::removePropertyCallback;
-        javascriptObjectClass.enumerate = &NPJavascriptObject::enumerateCallback;
-        javascriptObjectClass.construct = &NPJavascriptObject::constructCallback;
-    }
-    return &javascriptObjectClass;
+    static NPClass record = [] {
+        NPClass c{};
+        c.structVersion = NP_CLASS_STRUCT_VERSION_CTOR;
+        c.allocate = &NPJavascriptObject::allocate;
+        c.deallocate = &NPJavascriptObject::deallocate;
+        c.invalidate = &NPJavascriptObject::invalidateCallback;
+        c.hasMethod = &NPJavascriptObject::hasMethodCallback;
+        c.invoke = &NPJavascriptObject::invokeCallback;
+        c.invokeDefault = &NPJavascriptObject::invokeDefaultCallback;
+        c.hasProperty = &NPJavascriptObject::hasPropertyCallback;
+        c.getProperty = &NPJavascriptObject::getPropertyCallback;
+        c.setProperty = &NPJavascriptObject::setPropertyCallback;
+        c.removeProperty = &NPJavascriptObject::removePropertyCallback;
+        c.enumerate = &NPJavascriptObject::enumerateCallback;
+        c.construct = &NPJavascriptObject::constructCallback;
+        return c;
+    }();
+    return &record;
 }
 
 bool NPJavascriptObject::isOwnObject(const NPObject* object) {

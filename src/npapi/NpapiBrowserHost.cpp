@@ -125,7 +125,11 @@ void NpapiBrowserHost::evaluateScript(const std::string& script) {
 // ---- Conversions -------------------------------------------------------------------------------
 
 variant NpapiBrowserHost::toVariant(const NPVariant& value) {
-    switch (value.type) {
+    // Read as a plain number: a browser may hand over a type this enumeration does not name.
+    int type = 0;
+    static_assert(sizeof(value.type) == sizeof(type));
+    std::memcpy(&type, &value.type, sizeof(type));
+    switch (type) {
         case NPVariantType_Void:
             return {};
         case NPVariantType_Null:
@@ -305,7 +309,10 @@ NPJavascriptObject* NpapiBrowserHost::wrapperFor(const JSAPIWeakPtr& api) {
     const JSAPI* key = live.get();
     auto found = wrappers_.find(key);
     if (found != wrappers_.end()) {
-        if (NPJavascriptObject* wrapper = lockReference(found->second)) {
+        // A live wrapper bound to another object means the cached object died and its address was
+        // reused: that entry is stale.
+        NPJavascriptObject* wrapper = lockReference(found->second);
+        if (wrapper != nullptr && wrapper->api().lock() == live) {
             module_->retainObject(wrapper);
             return wrapper;
         }

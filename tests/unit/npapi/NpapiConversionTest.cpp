@@ -156,7 +156,8 @@ TEST_F(Conversion, BrowserValuesBecomeVariants) {
     STRINGN_TO_NPVARIANT(nullptr, 0, value);
     EXPECT_EQ(host->toVariant(value).get<std::string>(), "");
 
-    value.type = static_cast<NPVariantType>(99);
+    const int unknownType = 99;
+    std::memcpy(&value.type, &unknownType, sizeof(unknownType));
     EXPECT_TRUE(host->toVariant(value).is_empty());
 }
 
