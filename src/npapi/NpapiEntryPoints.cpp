@@ -123,10 +123,19 @@ NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t /*mode*/, int16_t 
     if (instance == nullptr) {
         return NPERR_INVALID_INSTANCE_ERROR;
     }
+    NpapiBrowserHostPtr host;
     bool recordStored = false;
+    // The browser never destroys an instance whose creation failed: nothing may stay behind, and the
+    // host must let go of the page objects it fetched.
+    auto undo = [&] {
+        if (recordStored) {
+            tearDown(instance);
+        } else if (host) {
+            host->shutdown();
+        }
+    };
     try {
         NpapiPluginModule* module = NpapiPluginModule::acquire();
-        NpapiBrowserHostPtr host;
         try {
             host = makeBrowserHost(*module, instance);
         } catch (const std::exception& e) {
@@ -141,7 +150,7 @@ NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t /*mode*/, int16_t 
         const std::string mimeType = pluginType != nullptr ? pluginType : "";
         NpapiPluginPtr plugin = processFactory()->makeNpapiInstance(host, mimeType);
         if (!plugin) {
-            host->shutdown();
+            undo();
             return NPERR_OUT_OF_MEMORY_ERROR;
         }
         instance->pdata = new NpapiInstanceRecord{host, plugin};
@@ -150,16 +159,11 @@ NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t /*mode*/, int16_t 
         return NPERR_NO_ERROR;
     } catch (const std::bad_alloc& e) {
         std::printf("%s\n", e.what());
-        // The browser never destroys an instance whose creation failed: nothing may stay behind.
-        if (recordStored) {
-            tearDown(instance);
-        }
+        undo();
         return NPERR_OUT_OF_MEMORY_ERROR;
     } catch (const std::exception& e) {
         std::printf("%s\n", e.what());
-        if (recordStored) {
-            tearDown(instance);
-        }
+        undo();
         return NPERR_GENERIC_ERROR;
     }
 }
