@@ -20,9 +20,9 @@ NpapiInstanceRecord* recordOf(NPP instance) {
 
 // Runs call on the instance object, held for the length of the call so that nothing the call sets off
 // can destroy it under our feet. badInstance answers a bad instance, noPlugin a record without an
-// instance object. No exception crosses into the browser: one that escapes gives the generic error.
+// instance object. No exception crosses into the browser: one that escapes gives failed.
 template <class Result, class Call>
-Result forward(NPP instance, Result badInstance, Result noPlugin, Call&& call) {
+Result forward(NPP instance, Result badInstance, Result noPlugin, Result failed, Call&& call) {
     auto* record = recordOf(instance);
     if (record == nullptr) {
         return badInstance;
@@ -34,7 +34,7 @@ Result forward(NPP instance, Result badInstance, Result noPlugin, Call&& call) {
     try {
         return call(*plugin);
     } catch (const std::exception&) {
-        return static_cast<Result>(NPERR_GENERIC_ERROR);
+        return failed;
     }
 }
 
@@ -186,46 +186,48 @@ NPError NPP_SetWindow(NPP instance, NPWindow* /*window*/) {
 
 NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool seekable, uint16_t* stype) {
     return forward<NPError>(
-        instance, NPERR_INVALID_INSTANCE_ERROR, NPERR_GENERIC_ERROR,
+        instance, NPERR_INVALID_INSTANCE_ERROR, NPERR_GENERIC_ERROR, NPERR_GENERIC_ERROR,
         [&](NpapiPlugin& plugin) { return plugin.NewStream(type, stream, seekable, stype); });
 }
 
 NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
-    return forward<NPError>(instance, NPERR_INVALID_INSTANCE_ERROR, NPERR_GENERIC_ERROR,
+    return forward<NPError>(instance, NPERR_INVALID_INSTANCE_ERROR, NPERR_GENERIC_ERROR, NPERR_GENERIC_ERROR,
                             [&](NpapiPlugin& plugin) { return plugin.DestroyStream(stream, reason); });
 }
 
 void NPP_StreamAsFile(NPP instance, NPStream* stream, const char* fname) {
-    forward<int>(instance, 0, 0, [&](NpapiPlugin& plugin) {
+    forward<int>(instance, 0, 0, 0, [&](NpapiPlugin& plugin) {
         plugin.StreamAsFile(stream, fname);
         return 0;
     });
 }
 
-// NPP_WriteReady and NPP_Write give the error numbers as byte counts.
+// NPP_WriteReady and NPP_Write give the error numbers as byte counts; a failure is -1, which makes the
+// browser end the stream.
 int32_t NPP_WriteReady(NPP instance, NPStream* stream) {
-    return forward<int32_t>(instance, NPERR_INVALID_INSTANCE_ERROR, NPERR_GENERIC_ERROR,
+    return forward<int32_t>(instance, NPERR_INVALID_INSTANCE_ERROR, NPERR_GENERIC_ERROR, -1,
                             [&](NpapiPlugin& plugin) { return plugin.WriteReady(stream); });
 }
 
 int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, void* buffer) {
-    return forward<int32_t>(instance, NPERR_INVALID_INSTANCE_ERROR, NPERR_GENERIC_ERROR,
+    return forward<int32_t>(instance, NPERR_INVALID_INSTANCE_ERROR, NPERR_GENERIC_ERROR, -1,
                             [&](NpapiPlugin& plugin) { return plugin.Write(stream, offset, len, buffer); });
 }
 
 void NPP_Print(NPP instance, NPPrint* platformPrint) {
-    forward<int>(instance, 0, 0, [&](NpapiPlugin& plugin) {
+    forward<int>(instance, 0, 0, 0, [&](NpapiPlugin& plugin) {
         plugin.Print(platformPrint);
         return 0;
     });
 }
 
 int16_t NPP_HandleEvent(NPP instance, void* event) {
-    return forward<int16_t>(instance, 0, 0, [&](NpapiPlugin& plugin) { return plugin.HandleEvent(event); });
+    return forward<int16_t>(instance, 0, 0, 0,
+                            [&](NpapiPlugin& plugin) { return plugin.HandleEvent(event); });
 }
 
 void NPP_URLNotify(NPP instance, const char* url, NPReason reason, void* notifyData) {
-    forward<int>(instance, 0, 0, [&](NpapiPlugin& plugin) {
+    forward<int>(instance, 0, 0, 0, [&](NpapiPlugin& plugin) {
         plugin.URLNotify(url, reason, notifyData);
         return 0;
     });
@@ -248,12 +250,12 @@ NPError NPP_GetValue(NPP instance, NPPVariable variable, void* value) {
         }
     }
     // A record without an instance object answers nothing and leaves value alone.
-    return forward<NPError>(instance, NPERR_INVALID_INSTANCE_ERROR, NPERR_NO_ERROR,
+    return forward<NPError>(instance, NPERR_INVALID_INSTANCE_ERROR, NPERR_NO_ERROR, NPERR_GENERIC_ERROR,
                             [&](NpapiPlugin& plugin) { return plugin.GetValue(variable, value); });
 }
 
 NPError NPP_SetValue(NPP instance, NPNVariable variable, void* value) {
-    return forward<NPError>(instance, NPERR_INVALID_INSTANCE_ERROR, NPERR_GENERIC_ERROR,
+    return forward<NPError>(instance, NPERR_INVALID_INSTANCE_ERROR, NPERR_GENERIC_ERROR, NPERR_GENERIC_ERROR,
                             [&](NpapiPlugin& plugin) { return plugin.SetValue(variable, value); });
 }
 

@@ -161,6 +161,9 @@ class StreamRecorder : public PluginEventSink {
         if (dynamic_cast<StreamOpenFailedEvent*>(event) != nullptr) {
             events.push_back("open failed");
         } else if (auto* data = dynamic_cast<StreamDataArrivedEvent*>(event)) {
+            if (refuseData) {
+                throw std::runtime_error("no room");
+            }
             events.push_back("data " + std::string(static_cast<const char*>(data->data), data->length) +
                              " at " + std::to_string(data->offset));
         } else if (auto* done = dynamic_cast<StreamCompletedEvent*>(event)) {
@@ -173,6 +176,7 @@ class StreamRecorder : public PluginEventSink {
     }
     std::vector<std::string> events;
     std::wstring path;
+    bool refuseData = false;
 };
 
 TEST_F(EntryPointsTest, StreamCallbacksServeTheStreamInNotifyData) {
@@ -219,6 +223,12 @@ TEST_F(EntryPointsTest, StreamCallbacksServeTheStreamInNotifyData) {
     EXPECT_EQ(recorder->path, (std::wstring{L'/', L't', wchar_t(0xFFC3), wchar_t(0xFFA9)}));
     f.urlnotify(npp, "http://localhost/b", NPRES_NETWORK_ERR, cached.get());
     EXPECT_EQ(recorder->events.back(), "failed");
+
+    // An observer's failure ends the stream instead of crossing into the browser.
+    recorder->refuseData = true;
+    EXPECT_EQ(f.newstream(npp, type, &fileStream, false, &stype), NPERR_NO_ERROR);
+    EXPECT_EQ(f.write(npp, &fileStream, 0, 5, data), -1);
+    fileStream.notifyData = nullptr;
 
     // A stream the plug-in did not ask for carries nothing in notifyData.
     NPStream foreign{};
