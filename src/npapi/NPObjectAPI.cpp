@@ -1,5 +1,6 @@
 #include "npapi/NPObjectAPI.h"
 
+#include <stdexcept>
 #include <utility>
 
 #include "core/FunctorCall.h"
@@ -376,7 +377,12 @@ void NPObjectAPI::deliverEventBatch(const std::string& name, const VariantList& 
         }));
         return;
     }
-    auto callFunction = std::dynamic_pointer_cast<NPObjectAPI>(host->getCallFunction());
+    std::shared_ptr<NPObjectAPI> callFunction;
+    try {
+        callFunction = std::dynamic_pointer_cast<NPObjectAPI>(host->getCallFunction());
+    } catch (const std::runtime_error&) {
+        // No page window to find it on: the same as no call function.
+    }
     if (!callFunction || callFunction->getNPObject() == nullptr) {
         throw script_error("Error calling handlers (delegate disappeared)");
     }

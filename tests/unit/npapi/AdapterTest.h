@@ -39,6 +39,10 @@ class TestApi : public JSAPIAuto {
         addMethod("echo", [](const VariantList& args) { return args.empty() ? variant() : args[0]; });
         addMethod("count", [](const VariantList& args) { return variant(static_cast<int>(args.size())); });
         addMethod("fail", [](const VariantList&) -> variant { throw script_error("it failed"); });
+        addMethod("record", [this](const VariantList& args) {
+            recorded.push_back(args);
+            return variant();
+        });
         addProperty("name",
                     PropertyFunctors{[this] { return variant(name); },
                                      [this](const variant& value) { name = value.convert<std::string>(); }});
@@ -54,6 +58,7 @@ class TestApi : public JSAPIAuto {
     }
 
     std::string name = "initial";
+    std::vector<VariantList> recorded;
 };
 
 class AdapterTest : public FakeBrowserTest {
