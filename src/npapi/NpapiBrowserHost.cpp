@@ -45,8 +45,14 @@ void NpapiBrowserHost::takeBrowserTable(const NPNetscapeFuncs* table) {
             funcs_.getvalue(npp_, NPNVWindowNPObject, &window);
             funcs_.getvalue(npp_, NPNVPluginElementNPObject, &element);
         }
-        pageWindow_ = std::make_shared<NPObjectAPI>(window, sharedHost());
-        pluginElement_ = std::make_shared<NPObjectAPI>(element, sharedHost());
+        // A browser that gives no window or element leaves them missing, so that their users hear
+        // so rather than hand the browser a null object.
+        if (window != nullptr) {
+            pageWindow_ = std::make_shared<NPObjectAPI>(window, sharedHost());
+        }
+        if (element != nullptr) {
+            pluginElement_ = std::make_shared<NPObjectAPI>(element, sharedHost());
+        }
     } catch (const std::exception& e) {
         Log::info(kLogSource, std::string("Finding the page objects failed: ") + e.what());
     }
@@ -513,45 +519,46 @@ NPObject* NpapiBrowserHost::createObject(NPClass* npClass) const {
 
 bool NpapiBrowserHost::invoke(NPObject* object, NPIdentifier name, const NPVariant* args, uint32_t count,
                               NPVariant* result) const {
-    return funcs_.invoke && funcs_.invoke(npp_, object, name, args, count, result);
+    return object != nullptr && funcs_.invoke && funcs_.invoke(npp_, object, name, args, count, result);
 }
 
 bool NpapiBrowserHost::invokeDefault(NPObject* object, const NPVariant* args, uint32_t count,
                                      NPVariant* result) const {
-    return funcs_.invokeDefault && funcs_.invokeDefault(npp_, object, args, count, result);
+    return object != nullptr && funcs_.invokeDefault &&
+           funcs_.invokeDefault(npp_, object, args, count, result);
 }
 
 bool NpapiBrowserHost::evaluate(NPObject* object, NPString* script, NPVariant* result) const {
-    return funcs_.evaluate && funcs_.evaluate(npp_, object, script, result);
+    return object != nullptr && funcs_.evaluate && funcs_.evaluate(npp_, object, script, result);
 }
 
 bool NpapiBrowserHost::getProperty(NPObject* object, NPIdentifier name, NPVariant* result) const {
-    return funcs_.getproperty && funcs_.getproperty(npp_, object, name, result);
+    return object != nullptr && funcs_.getproperty && funcs_.getproperty(npp_, object, name, result);
 }
 
 bool NpapiBrowserHost::setProperty(NPObject* object, NPIdentifier name, const NPVariant* value) const {
-    return funcs_.setproperty && funcs_.setproperty(npp_, object, name, value);
+    return object != nullptr && funcs_.setproperty && funcs_.setproperty(npp_, object, name, value);
 }
 
 bool NpapiBrowserHost::removeProperty(NPObject* object, NPIdentifier name) const {
-    return funcs_.removeproperty && funcs_.removeproperty(npp_, object, name);
+    return object != nullptr && funcs_.removeproperty && funcs_.removeproperty(npp_, object, name);
 }
 
 bool NpapiBrowserHost::hasProperty(NPObject* object, NPIdentifier name) const {
-    return funcs_.hasproperty && funcs_.hasproperty(npp_, object, name);
+    return object != nullptr && funcs_.hasproperty && funcs_.hasproperty(npp_, object, name);
 }
 
 bool NpapiBrowserHost::hasMethod(NPObject* object, NPIdentifier name) const {
-    return funcs_.hasmethod && funcs_.hasmethod(npp_, object, name);
+    return object != nullptr && funcs_.hasmethod && funcs_.hasmethod(npp_, object, name);
 }
 
 bool NpapiBrowserHost::enumerate(NPObject* object, NPIdentifier** identifiers, uint32_t* count) const {
-    return funcs_.enumerate && funcs_.enumerate(npp_, object, identifiers, count);
+    return object != nullptr && funcs_.enumerate && funcs_.enumerate(npp_, object, identifiers, count);
 }
 
 bool NpapiBrowserHost::construct(NPObject* object, const NPVariant* args, uint32_t count,
                                  NPVariant* result) const {
-    return funcs_.construct && funcs_.construct(npp_, object, args, count, result);
+    return object != nullptr && funcs_.construct && funcs_.construct(npp_, object, args, count, result);
 }
 
 void NpapiBrowserHost::setException(NPObject* object, const char* message) const {

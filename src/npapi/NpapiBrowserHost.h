@@ -69,6 +69,7 @@ class NpapiBrowserHost : public BrowserHost {
     bool postToMainThread(MainThreadFunction func, void* userData) override;
 
     // Thin callers of the browser's functions, through this host's table and with this instance.
+    // Calls on a null object fail without reaching the browser.
     // A missing entry gives NPERR_INCOMPATIBLE_VERSION_ERROR for getValueForURL,
     // NPERR_GENERIC_ERROR for the NPError calls, and false, null or 0 otherwise.
     NPError getValue(NPNVariable variable, void* value) const;

@@ -225,3 +225,33 @@ TEST_F(BrowserHostTest, ShutdownSilencesTheHostAndDropsThePageObjects) {
 }
 
 }  // namespace
+
+namespace {
+
+class BrowserWithoutPage : public AdapterTest {
+  protected:
+    void SetUp() override {
+        browser.refuseValue(NPNVWindowNPObject);
+        browser.refuseValue(NPNVPluginElementNPObject);
+        AdapterTest::SetUp();
+    }
+};
+
+TEST_F(BrowserWithoutPage, MissingWindowAndElementAreReportedNotPassedOnAsNull) {
+    EXPECT_THROW(host->getPageWindow(), std::runtime_error);
+    EXPECT_THROW(host->getPluginElement(), std::runtime_error);
+    EXPECT_THROW(host->getPageDocument(), std::runtime_error);
+    EXPECT_THROW(host->evaluateScript(std::string("1")), std::runtime_error);
+    // Nothing can become a page array without the page's constructors.
+    NPVariant value;
+    VOID_TO_NPVARIANT(value);
+    host->toNPVariant(variant(VariantList{variant(1)}), value);
+    EXPECT_EQ(value.type, NPVariantType_Void);
+    // A proxy of nothing never reaches the browser.
+    auto nothing = std::make_shared<NPObjectAPI>(nullptr, host);
+    EXPECT_FALSE(nothing->hasProperty("x"));
+    EXPECT_THROW(nothing->getProperty("x"), script_error);
+    EXPECT_THAT(browser.problems(), IsEmpty());
+}
+
+}  // namespace
