@@ -46,11 +46,16 @@ void tearDown(NPP instance) {
     }
     NpapiBrowserHostPtr host = record->host;
     NpapiPluginPtr plugin = record->plugin;
-    if (host) {
-        host->shutdown();
-    }
-    if (plugin) {
-        plugin->shutdown();
+    // The record goes whatever happens: the browser forgets the instance after this.
+    try {
+        if (host) {
+            host->shutdown();
+        }
+        if (plugin) {
+            plugin->shutdown();
+        }
+    } catch (const std::exception& e) {
+        std::printf("%s\n", e.what());
     }
     instance->pdata = nullptr;
     delete record;
