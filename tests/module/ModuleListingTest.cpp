@@ -11,55 +11,17 @@
 #include <string>
 
 #include "ModuleFixture.h"
+#include "PkiFixture.h"
 
 using namespace moduletest;
 
 namespace {
 
-std::string pkiDir() {
-    const char* dir = std::getenv("KORVANE_PKI_DIR");
-    return dir != nullptr ? dir : "";
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-std::string fixtureValue(const std::string& key) {
-    std::istringstream lines(readFile(pkiDir() + "/fixture.env"));
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind(key + "=", 0) == 0) {
-            return line.substr(key.size() + 1);
-        }
-    }
-    return {};
-}
-
-std::string certificateId(const std::string& name) {
-    return readFile(pkiDir() + "/certs/" + name + ".id");
-}
-
-// The engine opens sql:$HOME/.pki/nssdb and the token of $SOFTHSM2_CONF: point both at the fixture
-// before anything in the module starts NSS.
-class FixtureHome : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        if (!pkiDir().empty()) {
-            setenv("HOME", (pkiDir() + "/home").c_str(), 1);
-            setenv("SOFTHSM2_CONF", (pkiDir() + "/softhsm2.conf").c_str(), 1);
-        }
-    }
-};
-[[maybe_unused]] ::testing::Environment* const fixtureHome =
-    ::testing::AddGlobalTestEnvironment(new FixtureHome);
-
 class ModuleListingTest : public ModuleFixture {
   protected:
     void SetUp() override {
-        ASSERT_FALSE(pkiDir().empty()) << "KORVANE_PKI_DIR is not set; run through ctest (fixture make_pki)";
+        ASSERT_NO_THROW(PkiFixture::get())
+            << "KORVANE_PKI_DIR is not set; run through ctest (fixture make_pki)";
         ModuleFixture::SetUp();
     }
 
@@ -72,18 +34,19 @@ class ModuleListingTest : public ModuleFixture {
 };
 
 TEST_F(ModuleListingTest, TheLaterOfRepeatedCaSubjectNamesFiltersTheListing) {
-    const std::string root = fixtureValue("ROOT_NAME");
-    const std::string good = certificateId("good");
+    const std::string root = PkiFixture::get().value("ROOT_NAME");
+    const std::string good = PkiFixture::get().id("good");
     ASSERT_FALSE(root.empty());
     ASSERT_FALSE(good.empty());
 
     // The null value does not replace the name given before it.
-    NPP listed = embed({{"CaSubjectNames", fixtureValue("UNRELATED_NAME")},
+    NPP listed = embed({{"CaSubjectNames", PkiFixture::get().value("UNRELATED_NAME")},
                         {"CaSubjectNames", root},
                         {"CaSubjectNames", std::nullopt}});
     EXPECT_THAT(listing(listed), ::testing::HasSubstr(good));
 
-    NPP unlisted = embed({{"CaSubjectNames", root}, {"CaSubjectNames", fixtureValue("UNRELATED_NAME")}});
+    NPP unlisted =
+        embed({{"CaSubjectNames", root}, {"CaSubjectNames", PkiFixture::get().value("UNRELATED_NAME")}});
     EXPECT_THAT(listing(unlisted), ::testing::Not(::testing::HasSubstr(good)));
 }
 

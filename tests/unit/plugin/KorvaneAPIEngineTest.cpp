@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "PkiFixture.h"
+#include "PluginPki.h"
 #include "PluginTestSupport.h"
 #include "signature/Base64.h"
 #include "signature/platform/nss/DigitalSignatureUtilNSS.h"

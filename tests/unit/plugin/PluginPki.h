@@ -1,8 +1,6 @@
 #pragma once
 
-// The store that tests/fixtures/make-pki leaves in $KORVANE_PKI_DIR: its fixture.env values, each
-// certificate's PEM file and the identifier the engine gives it. Linking this file points the engine at
-// the fixture (HOME and SOFTHSM2_CONF) before any test runs.
+// Short forms of the shared store fixture for the plug-in tests, and signature verification with openssl.
 
 #include <string>
 #include <vector>
