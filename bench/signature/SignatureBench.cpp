@@ -22,6 +22,18 @@ std::string envDir(const char* name) {
     return v ? v : "";
 }
 
+// The store directory named by the variable, with HOME pointed at its NSS database; empty (and the
+// benchmark marked skipped) when the variable is not set.
+std::string useStore(benchmark::State& state, const char* variable) {
+    std::string dir = envDir(variable);
+    if (dir.empty()) {
+        state.SkipWithError((std::string(variable) + " not set").c_str());
+        return dir;
+    }
+    setenv("HOME", (dir + "/home").c_str(), 1);
+    return dir;
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
@@ -43,12 +55,10 @@ std::size_t countListed(const std::string& listing) {
 const char* kBenchRoot = "C=ES, O=Bench, CN=Bench Root CA";
 
 void BM_ListCertificates(benchmark::State& state) {
-    const std::string dir = envDir("KORVANE_BENCH_DB");
+    const std::string dir = useStore(state, "KORVANE_BENCH_DB");
     if (dir.empty()) {
-        state.SkipWithError("KORVANE_BENCH_DB not set");
         return;
     }
-    setenv("HOME", (dir + "/home").c_str(), 1);
     DigitalSignatureUtilNSS engine;
     // Every user certificate of the database qualifies; anything else means the database is not the one
     // make-bench-db builds, or the listing is broken.
@@ -64,12 +74,10 @@ BENCHMARK(BM_ListCertificates)->Unit(benchmark::kMillisecond)->MinTime(3);
 
 // The first listing of a new engine, which opens the database too.
 void BM_ListCertificatesFreshEngine(benchmark::State& state) {
-    const std::string dir = envDir("KORVANE_BENCH_DB");
+    const std::string dir = useStore(state, "KORVANE_BENCH_DB");
     if (dir.empty()) {
-        state.SkipWithError("KORVANE_BENCH_DB not set");
         return;
     }
-    setenv("HOME", (dir + "/home").c_str(), 1);
     for (auto _ : state) {
         DigitalSignatureUtilNSS engine;
         benchmark::DoNotOptimize(engine.getDigitalSignatureCertificates(kBenchRoot));
@@ -78,12 +86,10 @@ void BM_ListCertificatesFreshEngine(benchmark::State& state) {
 BENCHMARK(BM_ListCertificatesFreshEngine)->Unit(benchmark::kMillisecond)->MinTime(3);
 
 void BM_ExpandCaSubjectNames(benchmark::State& state) {
-    const std::string dir = envDir("KORVANE_BENCH_DB");
+    const std::string dir = useStore(state, "KORVANE_BENCH_DB");
     if (dir.empty()) {
-        state.SkipWithError("KORVANE_BENCH_DB not set");
         return;
     }
-    setenv("HOME", (dir + "/home").c_str(), 1);
     DigitalSignatureUtilNSS engine;
     for (auto _ : state) {
         benchmark::DoNotOptimize(engine.expandCaSubjectNames(kBenchRoot));
@@ -96,12 +102,10 @@ std::string sha256Hash() {
 }
 
 void BM_SignPkcs1Rsa2048(benchmark::State& state) {
-    const std::string pki = envDir("KORVANE_PKI_DIR");
+    const std::string pki = useStore(state, "KORVANE_PKI_DIR");
     if (pki.empty()) {
-        state.SkipWithError("KORVANE_PKI_DIR not set");
         return;
     }
-    setenv("HOME", (pki + "/home").c_str(), 1);
     setenv("SOFTHSM2_CONF", (pki + "/softhsm2.conf").c_str(), 1);
     const std::string id = readFile(pki + "/certs/good.id");
     DigitalSignatureUtilNSS engine;
