@@ -41,7 +41,8 @@ var T = (function () {
         if (driver) driver.done(verdict);
         document.title = verdict.substr(0, 60);
     }
-    // Steps run in order; a step that takes an argument gets `next` and must call it (or T.waitFor).
+    // Steps run in order; a step that takes an argument gets `next` and must call it (or T.waitFor); a step
+    // that returns a promise is done when the promise settles (a rejection fails the page).
     function run(steps) {
         var i = 0;
         function next() {
@@ -49,7 +50,16 @@ var T = (function () {
             if (i >= steps.length) { finish(); return; }
             var step = steps[i++];
             try {
-                if (step.length > 0) step(next); else { step(); setTimeout(next, 0); }
+                var result = step.length > 0 ? step(next) : step();
+                if (step.length > 0) return;
+                if (result && typeof result.then === 'function') {
+                    result.then(function () { setTimeout(next, 0); }, function (e) {
+                        fail('step ' + i + ' rejected: ' + (e && e.message ? e.message : e));
+                        finish();
+                    });
+                } else {
+                    setTimeout(next, 0);
+                }
             } catch (e) {
                 fail('step ' + i + ' threw ' + (e && e.message ? e.message : e));
                 finish();

@@ -1,0 +1,40 @@
+#!/usr/bin/env node
+// Opens one page in Chromium or Firefox with the Korvane extension and korvane-host, the way the QtWebKit
+// driver opens it with the plug-in: the page gets window.korvaneDriver (environment, report, done), and
+// its results go to a KEY<TAB>VALUE file, with a screenshot at the end.
+//
+// Usage: open-page.mjs --browser chromium|firefox --host KORVANE_HOST --pki STORE --work DIR
+//                      [--env TEXT] [--results FILE] [--screenshot FILE] [--timeout SECONDS] PAGE
+//   PAGE is a path inside the repository; it is served on http://127.0.0.1.
+import { relative, resolve } from 'node:path';
+import { parseArgs } from 'node:util';
+import * as B from './browsers.mjs';
+
+const { values: opt, positionals } = parseArgs({
+  allowPositionals: true,
+  options: {
+    browser: { type: 'string' }, host: { type: 'string' }, pki: { type: 'string' }, work: { type: 'string' },
+    env: { type: 'string', default: '' }, results: { type: 'string' }, screenshot: { type: 'string' },
+    timeout: { type: 'string', default: '60' },
+  },
+});
+if (!['chromium', 'firefox'].includes(opt.browser) || !opt.host || !opt.pki || !opt.work || positionals.length !== 1) {
+  console.error('usage: open-page.mjs --browser chromium|firefox --host HOST --pki STORE --work DIR [options] PAGE');
+  process.exit(2);
+}
+const server = await B.startServer();
+const run = B.makeRun(resolve(opt.work), opt.browser, { hostPath: resolve(opt.host), pkiDir: resolve(opt.pki) });
+const browser = await B.launch(run);
+let result;
+try {
+  result = await B.runPage(browser, server.url(relative(B.ROOT, resolve(positionals[0]))), {
+    environment: opt.env, timeout: Number(opt.timeout) * 1000, screenshot: opt.screenshot && resolve(opt.screenshot),
+  });
+} finally {
+  await browser.close().catch(() => {});
+  server.close();
+}
+if (opt.results) B.writeResults(resolve(opt.results), result.results);
+for (const line of result.logs) console.log(`page: ${line}`);
+console.log(`verdict: ${result.verdict}`);
+process.exit(result.verdict === 'PASS' ? 0 : 1);

@@ -1,0 +1,132 @@
+#!/usr/bin/env node
+// End-to-end tests of the extension path in one browser, headless: the page-library pages of
+// tests/extension/pages through the Korvane extension and korvane-host, then the faults a user meets
+// (an http origin, no host, a host of another version, no extension) and a second origin that must not
+// sign with the first one's PIN. Signatures and certificates are checked by tests/browser/check-results.
+//
+// Usage: run-e2e.mjs --browser chromium|firefox --host KORVANE_HOST --pki STORE --work DIR
+//   STORE is a store made by tests/fixtures/make-pki that this run may use alone; DIR is wiped.
+import { spawnSync } from 'node:child_process';
+import { mkdirSync, readFileSync, existsSync } from 'node:fs';
+import { join, resolve } from 'node:path';
+import { parseArgs } from 'node:util';
+import * as B from './browsers.mjs';
+
+const { values: opt } = parseArgs({
+  options: { browser: { type: 'string' }, host: { type: 'string' }, pki: { type: 'string' }, work: { type: 'string' } },
+});
+const kind = opt.browser;
+if (!['chromium', 'firefox'].includes(kind) || !opt.host || !opt.pki || !opt.work) {
+  console.error('usage: run-e2e.mjs --browser chromium|firefox --host KORVANE_HOST --pki STORE --work DIR');
+  process.exit(2);
+}
+const work = resolve(opt.work);
+const pki = resolve(opt.pki);
+mkdirSync(work, { recursive: true });
+
+const server = await B.startServer();
+const run = B.makeRun(work, kind, { hostPath: resolve(opt.host), pkiDir: pki });
+const page = (name) => `tests/extension/pages/${name}.html`;
+let failures = 0;
+let count = 0;
+
+function check(name, result) {
+  const file = join(run.dir, `${name}.results`);
+  B.writeResults(file, result.results);
+  const out = spawnSync('bash', [join(B.ROOT, 'tests', 'browser', 'check-results'), file, pki, `${kind}.${name}`],
+                        { encoding: 'utf8' });
+  return { ok: out.status === 0, text: (out.stdout + out.stderr).trim() };
+}
+
+// Runs one scenario; it resolves with { verdict, results, logs } like runPage.
+async function scenario(name, body) {
+  count++;
+  const start = Date.now();
+  let result;
+  try {
+    result = await body();
+  } catch (e) {
+    result = { verdict: `FAIL: ${e.message}`, results: [], logs: [] };
+  }
+  let checked = { ok: true, text: '' };
+  if (result.verdict === 'PASS') checked = check(name, result);
+  const ok = result.verdict === 'PASS' && checked.ok;
+  const seconds = ((Date.now() - start) / 1000).toFixed(1);
+  console.log(`${kind}.${name}: ${ok ? 'PASS' : 'FAIL'} (${seconds} s)`);
+  if (!ok) {
+    failures++;
+    for (const line of result.logs || []) if (!line.startsWith('ok ')) console.log(`  ${line}`);
+    console.log(`  verdict: ${result.verdict}`);
+    if (checked.text) console.log(checked.text.replace(/^/gm, '  '));
+    if (existsSync(run.hostLog)) console.log(`  host stderr: ${readFileSync(run.hostLog, 'utf8').trim().slice(-2000)}`);
+  } else if (process.env.KORVANE_E2E_VERBOSE) {
+    console.log(checked.text.replace(/^/gm, '  '));
+  }
+}
+
+const started = Date.now();
+let browser = await B.launch(run);
+console.log(`${kind}: started with the extension in ${((Date.now() - started) / 1000).toFixed(1)} s`);
+try {
+  for (const name of ['listing', 'signing', 'pin', 'errors']) {
+    await scenario(name, () => B.runPage(browser, server.url(page(name))));
+  }
+
+  // The PIN typed on 127.0.0.1 does not sign for localhost, and still serves 127.0.0.1 afterwards.
+  await scenario('second-origin', async () => {
+    const first = await B.runPage(browser, server.url(page('origin')), { environment: 'role=first', keepOpen: true });
+    if (first.verdict !== 'PASS') return first;
+    const second = await B.runPage(browser, server.url(page('origin'), 'localhost'), { environment: 'role=second' });
+    if (second.verdict !== 'PASS') return { ...second, verdict: `second origin: ${second.verdict}` };
+    const again = await first.page.evaluate(() => window.signAgain());
+    await first.page.close();
+    const results = [...first.results];
+    if (again.length !== 344 || again.lastError !== 0) {
+      return { ...first, verdict: `FAIL: the first origin lost its PIN (lastError ${again.lastError})` };
+    }
+    const hash = first.results.find(([k]) => k === 'signature')[1].split(' ')[2];
+    results.push(['signature', `card sha256 ${hash} ${again.signature}`], ['expect-signatures', '2']);
+    return { verdict: 'PASS', results, logs: [...first.logs, ...second.logs] };
+  });
+
+  // A page served over http from a name that is not loopback: the host refuses its origin.
+  await scenario('http-origin', () =>
+    B.runPage(browser, server.url(page('absent'), B.NON_LOOPBACK_NAME), { environment: 'expect=bad_origin' }));
+
+  await scenario('host-missing', async () => {
+    B.setHost(run, null);
+    try {
+      return await B.runPage(browser, server.url(page('absent')), { environment: 'expect=host_missing' });
+    } finally {
+      B.setHost(run, 'real');
+    }
+  });
+
+  await scenario('version-mismatch', async () => {
+    B.setHost(run, 'stub');
+    try {
+      return await B.runPage(browser, server.url(page('absent')), { environment: 'expect=version_mismatch' });
+    } finally {
+      B.setHost(run, 'real');
+    }
+  });
+
+  // Chromium starts again without the extension; Firefox removes the temporary add-on it installed.
+  await scenario('extension-missing', async () => {
+    if (kind === 'chromium') {
+      await browser.close();
+      const bare = B.makeRun(work, kind, { hostPath: run.hostPath, pkiDir: pki, name: 'chromium-bare' });
+      browser = await B.launch(bare, { extension: false });
+    } else {
+      await B.removeExtension(browser);
+    }
+    return B.runPage(browser, server.url(page('absent')), { environment: 'expect=extension_missing', timeout: 20000 });
+  });
+} finally {
+  await browser.close().catch(() => {});
+  server.close();
+}
+
+const seconds = ((Date.now() - started) / 1000).toFixed(1);
+console.log(`${kind}: ${count - failures} of ${count} passed in ${seconds} s`);
+process.exit(failures ? 1 : 0);
