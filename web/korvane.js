@@ -274,6 +274,14 @@
             if (data.type === 'host-closed') {
                 // The session lived in that host; the next call opens a new one.
                 if (channel.signer) channel.signer._sessionLost(data.code, data.message);
+                // Without its background the content script has nobody to answer what is in flight.
+                if (data.code === 'extension_restarted') {
+                    Object.keys(pending).forEach(function (id) {
+                        var lost = pending[id];
+                        delete pending[id];
+                        lost.resolve({ ok: false, error: { code: data.code, message: data.message } });
+                    });
+                }
                 return;
             }
             var waiting = pending[data.id];

@@ -2,7 +2,7 @@
 // a throwaway profile and HOME per run, the host manifests written into them, the repository served on
 // loopback, and pages run with the same driver object (window.korvaneDriver) as the QtWebKit driver's.
 import { createServer } from 'node:http';
-import { createReadStream, mkdirSync, rmSync, statSync, writeFileSync, chmodSync, cpSync, readFileSync } from 'node:fs';
+import { createReadStream, mkdirSync, rmSync, statSync, writeFileSync, chmodSync, cpSync, readFileSync, readdirSync } from 'node:fs';
 import { extname, join, normalize, resolve, sep } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import puppeteer from 'puppeteer-core';
@@ -177,4 +177,18 @@ export async function runPage(browser, url, { environment = '', timeout = 40000,
 
 export function writeResults(file, results) {
   writeFileSync(file, results.map(([k, v]) => `${k}\t${v}\n`).join(''));
+}
+
+// The host processes of this run still alive (found by their program path in /proc).
+export function hostProcesses(run) {
+  const found = [];
+  for (const pid of readdirSync('/proc')) {
+    if (!/^\d+$/.test(pid)) continue;
+    try {
+      if (readFileSync(`/proc/${pid}/cmdline`, 'utf8').split('\0').includes(run.hostPath)) found.push(Number(pid));
+    } catch {
+      // Gone meanwhile.
+    }
+  }
+  return found;
 }

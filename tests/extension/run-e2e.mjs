@@ -89,6 +89,21 @@ try {
     return { verdict: 'PASS', results, logs: [...first.logs, ...second.logs] };
   });
 
+  // A tab's host ends with the tab: no host is left behind by the pages before either.
+  await scenario('tab-closed', async () => {
+    const open = await B.runPage(browser, server.url(page('listing')), { keepOpen: true });
+    if (open.verdict !== 'PASS') return open;
+    const running = B.hostProcesses(run).length;
+    await open.page.close();
+    const deadline = Date.now() + 5000;
+    while (B.hostProcesses(run).length > 0 && Date.now() < deadline) await new Promise((r) => setTimeout(r, 50));
+    const left = B.hostProcesses(run).length;
+    if (running < 1 || left !== 0) {
+      return { ...open, verdict: `FAIL: ${running} host(s) with one tab open, ${left} left after closing it` };
+    }
+    return { ...open, results: [] };
+  });
+
   // A page served over http from a name that is not loopback: the host refuses its origin.
   await scenario('http-origin', () =>
     B.runPage(browser, server.url(page('absent'), B.NON_LOOPBACK_NAME), { environment: 'expect=bad_origin' }));
