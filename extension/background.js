@@ -50,9 +50,14 @@ function connect(tabId, origin) {
       if (conn.page) send(conn.page, { type: 'event', name: message.name, args: message.args || [] });
       return;
     }
-    const waiting = message ? conn.pending.get(message.id) : undefined;
+    if (!message || typeof message !== 'object') return;
+    // The host answers in order; a request it could not read (too large, not JSON) gets a reply without
+    // an id, which belongs to the oldest request still waiting.
+    let key = message.id;
+    if (key === null || key === undefined) key = conn.pending.keys().next().value;
+    const waiting = conn.pending.get(key);
     if (!waiting) return;
-    conn.pending.delete(message.id);
+    conn.pending.delete(key);
     const reply = Object.assign({}, message, { id: waiting.id });
     if (waiting.type === 'open') reply.host = conn.hello;
     send(waiting.port, reply);

@@ -8,7 +8,7 @@
 //   }).then(function (signature) { ... signer.lastError ... }, function (e) { e.code, e.message });
 //
 // Methods keep the plug-in's names: getDigitalSignatureCertificates, getCertificate, signPkcs1,
-// processPinChar, deletePinChar, echo, testEvent. The plug-in's properties (version, lastError,
+// processPinChar, deletePinChar, echo, testEvent (invoke(name, args) calls any other by name). The plug-in's properties (version, lastError,
 // lastLowLevelError, lastErrorMessage, pinLength, isPinMissing, isPinInvalid, pinModuleName, pinRetryCount,
 // pin, testString) read synchronously as they stood after the last call; get(name) reads one afresh and
 // set(name, value) writes one ("pin" and "testString"); assigning signer.pin = '' also writes it, in call order.
@@ -122,6 +122,11 @@
         this.close = function () {
             return self._call(function () { return path.close(); });
         };
+        // Calls a method by its name, for members this library does not list; an unknown name rejects with
+        // unknown_member.
+        this.invoke = function (name, args) {
+            return self._call(function () { return path.invoke(String(name), Array.prototype.slice.call(args || [])); });
+        };
         METHODS.forEach(function (name) {
             self[name] = function () {
                 var args = Array.prototype.slice.call(arguments);
@@ -187,6 +192,9 @@
             },
             // NPAPI methods are not script functions: called directly, with as many arguments as given.
             invoke: function (name, args) {
+                if (typeof object[name] !== 'function') {
+                    throw new KorvaneError('unknown_member', 'The specified member does not exist: ' + name);
+                }
                 return guarded(function () {
                     switch (args.length) {
                     case 0: return object[name]();

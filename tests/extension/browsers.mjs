@@ -179,13 +179,13 @@ export function writeResults(file, results) {
   writeFileSync(file, results.map(([k, v]) => `${k}\t${v}\n`).join(''));
 }
 
-// The host processes of this run still alive (found by their program path in /proc).
+// The host processes of this run still alive (programs in /proc started as the host's path).
 export function hostProcesses(run) {
   const found = [];
   for (const pid of readdirSync('/proc')) {
     if (!/^\d+$/.test(pid)) continue;
     try {
-      if (readFileSync(`/proc/${pid}/cmdline`, 'utf8').split('\0').includes(run.hostPath)) found.push(Number(pid));
+      if (readFileSync(`/proc/${pid}/cmdline`, 'utf8').split('\0')[0] === run.hostPath) found.push(Number(pid));
     } catch {
       // Gone meanwhile.
     }
