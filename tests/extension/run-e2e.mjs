@@ -68,7 +68,7 @@ const started = Date.now();
 let browser = await B.launch(run);
 console.log(`${kind}: started with the extension in ${((Date.now() - started) / 1000).toFixed(1)} s`);
 try {
-  for (const name of ['listing', 'signing', 'pin', 'errors']) {
+  for (const name of ['listing', 'signing', 'pin', 'errors', 'frames']) {
     await scenario(name, () => B.runPage(browser, server.url(page(name))));
   }
 
