@@ -143,8 +143,9 @@ export async function removeExtension(browser) {
 
 // Runs one page: window.korvaneDriver collects its results and verdict, as in the QtWebKit driver.
 // Resolves with { verdict, results: [[key, value]...], logs, page } (the page stays open when keepOpen).
-export async function runPage(browser, url, { environment = '', timeout = 40000, keepOpen = false, screenshot } = {}) {
-  const page = await browser.newPage();
+// With { reuse: page } the page navigates in that tab instead of a new one.
+export async function runPage(browser, url, { environment = '', timeout = 40000, keepOpen = false, screenshot, reuse } = {}) {
+  const page = reuse || await browser.newPage();
   await page.evaluateOnNewDocument((env) => {
     const state = { results: [], logs: [], verdict: undefined };
     window.__korvane = state;
