@@ -6,11 +6,7 @@
 #include "plugin/Korvane.h"
 #include "plugin/PluginIdentity.h"
 
-#ifdef _WIN32
-#include "signature/platform/capi/DigitalSignatureUtilCAPI.h"
-#else
-#include "signature/platform/nss/DigitalSignatureUtilNSS.h"
-#endif
+#include "signature/DigitalSignatureUtil.h"
 
 namespace {
 
@@ -21,11 +17,7 @@ constexpr const char* kEchoText = "So far, you clicked this many times: ";
 constexpr const char* kCaSubjectNamesParam = "CaSubjectNames";
 
 std::unique_ptr<DigitalSignatureUtil> makePlatformEngine() {
-#ifdef _WIN32
-    return std::make_unique<DigitalSignatureUtilCAPI>();
-#else
-    return std::make_unique<DigitalSignatureUtilNSS>();
-#endif
+    return DigitalSignatureUtil::create();
 }
 
 struct EngineMakerSlot {

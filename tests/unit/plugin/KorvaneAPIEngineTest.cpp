@@ -10,7 +10,7 @@
 #include "PluginPki.h"
 #include "PluginTestSupport.h"
 #include "signature/Base64.h"
-#include "signature/platform/nss/DigitalSignatureUtilNSS.h"
+#include "signature/DigitalSignatureUtil.h"
 
 using namespace plugintest;
 
@@ -102,8 +102,8 @@ TEST_F(KorvaneAPIEngineTest, AccentedIssuerIsBlankedAndItsIdentifierStillWorks) 
     Embedded page(FB::VariantMap{{"CaSubjectNames", accented}});
     const std::string listing = page.call("getDigitalSignatureCertificates").convert<std::string>();
 
-    DigitalSignatureUtilNSS engine;
-    const std::string raw = engine.getDigitalSignatureCertificates(accented);
+    const auto engine = DigitalSignatureUtil::create();
+    const std::string raw = engine->getDigitalSignatureCertificates(accented);
     ASSERT_NE(raw, listing) << "the engine's text holds the accented letter";
     EXPECT_EQ(listing.size(), raw.size());
     EXPECT_EQ(listing, blanked(raw));

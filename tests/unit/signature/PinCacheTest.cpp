@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "signature/DigitalSignatureUtil.h"
 #include "signature/PinCache.h"
-#include "signature/platform/nss/DigitalSignatureUtilNSS.h"
 
 namespace {
 std::vector<std::string> wiped;
@@ -28,7 +28,8 @@ class PinCacheTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(PinCacheTest, EmptyCacheReportsNothingAndLookupCreatesNoEntry) {
-    DigitalSignatureUtilNSS engine;
+    auto engineOwner = DigitalSignatureUtil::create();
+    DigitalSignatureUtil& engine = *engineOwner;
     EXPECT_FALSE(engine.isPinMissing());
     EXPECT_FALSE(engine.isPinInvalid());
     EXPECT_TRUE(engine.getModulesWithoutPin().empty());
@@ -74,7 +75,8 @@ TEST_F(PinCacheTest, MarkingAnAbsentEntryCreatesNothing) {
 }
 
 TEST_F(PinCacheTest, QueriesSpanTheWholeCacheInKeyOrder) {
-    DigitalSignatureUtilNSS engine;
+    auto engineOwner = DigitalSignatureUtil::create();
+    DigitalSignatureUtil& engine = *engineOwner;
     engine.setPin("b", "");
     engine.setPin("a", "");
     engine.setPin("c", "99");
@@ -89,8 +91,10 @@ TEST_F(PinCacheTest, QueriesSpanTheWholeCacheInKeyOrder) {
 }
 
 TEST_F(PinCacheTest, ClearPinsOfOneEngineEmptiesTheCacheOfAllAndWipes) {
-    DigitalSignatureUtilNSS first;
-    DigitalSignatureUtilNSS second;
+    auto firstOwner = DigitalSignatureUtil::create();
+    auto secondOwner = DigitalSignatureUtil::create();
+    DigitalSignatureUtil& first = *firstOwner;
+    DigitalSignatureUtil& second = *secondOwner;
     first.setPin("card-1", "123456");
     second.setPin("card-2", "");
     EXPECT_TRUE(second.isPinMissing());
@@ -102,7 +106,8 @@ TEST_F(PinCacheTest, ClearPinsOfOneEngineEmptiesTheCacheOfAllAndWipes) {
 }
 
 TEST_F(PinCacheTest, FreshEngineHasNoErrorState) {
-    DigitalSignatureUtilNSS engine;
+    auto engineOwner = DigitalSignatureUtil::create();
+    DigitalSignatureUtil& engine = *engineOwner;
     EXPECT_EQ(engine.getLastError(), 0);
     EXPECT_EQ(engine.getLastLowLevelError(), 0);
     EXPECT_EQ(engine.getLastErrorMessage(), "");

@@ -98,11 +98,7 @@ DigitalSignatureUtilNSS::DigitalSignatureUtilNSS() {
     NSS_InitializePRErrorTable();
 }
 
-DigitalSignatureUtilNSS::~DigitalSignatureUtilNSS() {
-    if (context_) {
-        NSS_ShutdownContext(context_);
-    }
-}
+DigitalSignatureUtilNSS::~DigitalSignatureUtilNSS() = default;
 
 bool DigitalSignatureUtilNSS::ensureContext() {
     if (context_) {
@@ -117,8 +113,8 @@ bool DigitalSignatureUtilNSS::ensureContext() {
     // Read-only, so that a browser using the same database keeps working; the built-in root module is not
     // loaded, the stores are what the user's database holds.
     const std::string configDir = "sql:" + directory;
-    context_ = NSS_InitContext(configDir.c_str(), "", "", "secmod.db", &parameters,
-                               NSS_INIT_READONLY | NSS_INIT_NOROOTINIT);
+    context_.reset(NSS_InitContext(configDir.c_str(), "", "", "secmod.db", &parameters,
+                                   NSS_INIT_READONLY | NSS_INIT_NOROOTINIT));
     if (!context_) {
         if (PR_GetError() == 0) {
             PR_SetError(SEC_ERROR_BAD_DATABASE, 0);

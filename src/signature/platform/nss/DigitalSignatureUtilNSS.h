@@ -96,7 +96,7 @@ class DigitalSignatureUtilNSS : public DigitalSignatureUtil {
     KeyOutcome signWithCertificateKey(CERTCertificate* cert, const std::string& id,
                                       const std::vector<std::uint8_t>& hash, std::string& signature);
 
-    NSSInitContext* context_ = nullptr;
+    ContextPtr context_;
     Stores* requestStores_ = nullptr;
     // Identifier text (as listed, and with its non-ASCII bytes blanked) to the certificate's location.
     std::map<std::string, Location> locations_;

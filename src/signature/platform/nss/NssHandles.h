@@ -4,27 +4,27 @@
 
 #include <cert.h>
 #include <keyhi.h>
+#include <nss.h>
 #include <pk11pub.h>
 
 // Owning handles for the NSS objects the engine holds, so every path releases them and the NSS context
-// can always be shut down (NSS refuses while references remain).
-struct CertListDeleter {
-    void operator()(CERTCertList* list) const { CERT_DestroyCertList(list); }
+// can always be shut down (NSS refuses while references remain). One deleter shape for all: the release
+// function is a template argument.
+template <auto Release>
+struct NssRelease {
+    template <typename T>
+    void operator()(T* handle) const {
+        Release(handle);
+    }
 };
-struct CertificateDeleter {
-    void operator()(CERTCertificate* cert) const { CERT_DestroyCertificate(cert); }
-};
-struct PrivateKeyDeleter {
-    void operator()(SECKEYPrivateKey* key) const { SECKEY_DestroyPrivateKey(key); }
-};
-struct SlotDeleter {
-    void operator()(PK11SlotInfo* slot) const { PK11_FreeSlot(slot); }
-};
+template <typename T, auto Release>
+using NssHandle = std::unique_ptr<T, NssRelease<Release>>;
 
-using CertListPtr = std::unique_ptr<CERTCertList, CertListDeleter>;
-using CertPtr = std::unique_ptr<CERTCertificate, CertificateDeleter>;
-using PrivateKeyPtr = std::unique_ptr<SECKEYPrivateKey, PrivateKeyDeleter>;
-using SlotPtr = std::unique_ptr<PK11SlotInfo, SlotDeleter>;
+using CertListPtr = NssHandle<CERTCertList, &CERT_DestroyCertList>;
+using CertPtr = NssHandle<CERTCertificate, &CERT_DestroyCertificate>;
+using PrivateKeyPtr = NssHandle<SECKEYPrivateKey, &SECKEY_DestroyPrivateKey>;
+using SlotPtr = NssHandle<PK11SlotInfo, &PK11_FreeSlot>;
+using ContextPtr = NssHandle<NSSInitContext, &NSS_ShutdownContext>;
 
 // Calls f for every certificate of an NSS list, in list order, until f returns false.
 template <typename F>

@@ -1,0 +1,454 @@
+#include "signature/platform/capi/DigitalSignatureUtilCAPI.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <map>
+
+#include "signature/PinCache.h"
+
+namespace {
+
+constexpr DWORD kNameCapacity = 2048;
+constexpr DWORD kSerialCapacity = 2048;
+constexpr DWORD kCertificateCapacity = 20480;
+constexpr DWORD kMaxHashOctets = 256;
+constexpr DWORD kBase64Flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+constexpr DWORD kSignaturePin = 33;  // PP_SIGNATURE_PIN
+constexpr const wchar_t* kAesProvider = L"Microsoft Enhanced RSA and AES Cryptographic Provider";
+
+// Below 20 octets MD5, exactly 20 SHA-1, above SHA-256.
+ALG_ID hashAlgorithm(DWORD octets) {
+    if (octets < 20) {
+        return CALG_MD5;
+    }
+    return octets == 20 ? CALG_SHA1 : CALG_SHA_256;
+}
+
+template <typename F>
+void forEachCertificate(const CapiFunctions& api, HCERTSTORE store, F&& f) {
+    for (PCCERT_CONTEXT cert = api.certEnumCertificatesInStore(store, nullptr); cert;
+         cert = api.certEnumCertificatesInStore(store, cert)) {
+        if (!f(cert)) {
+            return;  // the context still taken is freed by the forced close of the store
+        }
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<DigitalSignatureUtil> DigitalSignatureUtil::create() {
+    return std::make_unique<DigitalSignatureUtilCAPI>();
+}
+
+DigitalSignatureUtilCAPI::DigitalSignatureUtilCAPI() : api_(&CapiFunctions::system()) {}
+
+DigitalSignatureUtilCAPI::DigitalSignatureUtilCAPI(const CapiFunctions& api) : api_(&api) {}
+
+void DigitalSignatureUtilCAPI::clearPins() {
+    PinCache::instance().clear();
+}
+
+DigitalSignatureUtil::PlatformError DigitalSignatureUtilCAPI::lastPlatformError() const {
+    PlatformError error;
+    error.code = static_cast<std::int32_t>(failure_);
+    char text[2048];
+    const DWORD length =
+        api_->formatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, failure_,
+                             MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof(text), nullptr);
+    if (length > 0) {
+        error.message.assign(text, length);
+    }
+    return error;
+}
+
+bool DigitalSignatureUtilCAPI::softwareProvider(const wchar_t* providerName) {
+    return providerName && std::wcsstr(providerName, L"Microsoft") &&
+           !std::wcsstr(providerName, L"Smart Card");
+}
+
+std::string DigitalSignatureUtilCAPI::utf8ToAnsiCodePage(const std::string& text) {
+    if (text.empty()) {
+        return text;
+    }
+    const int size = static_cast<int>(text.size());
+    const int wideLength = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+    if (wideLength <= 0) {
+        return text;
+    }
+    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), wideLength);
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return text;
+    }
+    std::string out(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, out.data(), length, nullptr, nullptr);
+    return out;
+}
+
+StoreHandle DigitalSignatureUtilCAPI::openStore(const wchar_t* name) {
+    StoreHandle store(*api_,
+                      api_->certOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                          CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG, name));
+    if (!store) {
+        saveLastError();
+    }
+    return store;
+}
+
+std::string DigitalSignatureUtilCAPI::nameToText(const CERT_NAME_BLOB& name) const {
+    char text[kNameCapacity];
+    CERT_NAME_BLOB copy = name;
+    const DWORD length =
+        api_->certNameToStrA(X509_ASN_ENCODING, &copy, CERT_X500_NAME_STR, text, kNameCapacity);
+    return length > 1 ? std::string(text, length - 1) : std::string();
+}
+
+bool DigitalSignatureUtilCAPI::hasNonRepudiationKey(PCCERT_CONTEXT cert) const {
+    BYTE usage[2] = {0, 0};
+    if (!api_->certGetIntendedKeyUsage(X509_ASN_ENCODING, cert->pCertInfo, usage, sizeof(usage))) {
+        return false;
+    }
+    if (!(usage[0] & CERT_NON_REPUDIATION_KEY_USAGE)) {
+        return false;
+    }
+    DWORD size = 0;
+    return api_->certGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) != FALSE;
+}
+
+std::string DigitalSignatureUtilCAPI::base64(const BYTE* data, DWORD size, DWORD capacity) {
+    std::string text(capacity, '\0');
+    DWORD length = capacity;
+    if (!api_->cryptBinaryToStringA(data, size, kBase64Flags, text.data(), &length)) {
+        saveLastError();
+        return {};
+    }
+    text.resize(length);
+    return text;
+}
+
+std::optional<DigitalSignatureUtilCAPI::CertificateIdentifier>
+DigitalSignatureUtilCAPI::parseCertificateIdentifier(const std::string& id) {
+    const std::size_t dash = id.rfind('-');
+    if (dash == std::string::npos) {
+        failure_ = ERROR_INVALID_PARAMETER;
+        return std::nullopt;
+    }
+    const std::string serialText = id.substr(dash + 1);
+    std::vector<std::uint8_t> serial(kSerialCapacity);
+    DWORD size = kSerialCapacity;
+    const BOOL decoded =
+        api_->cryptStringToBinaryA(serialText.c_str(), static_cast<DWORD>(serialText.size()),
+                                   CRYPT_STRING_BASE64, serial.data(), &size, nullptr, nullptr);
+    if (!decoded) {
+        saveLastError();
+    } else if (size == 0) {
+        // The empty text decodes to nothing, and no certificate has an empty serial.
+        failure_ = ERROR_INVALID_DATA;
+    }
+    if (!decoded || size == 0) {
+        setErrorCode(ErrorCode::InvalidEncoding);
+        captureLowLevelError();
+        return std::nullopt;
+    }
+    serial.resize(size);
+    return CertificateIdentifier{id.substr(0, dash), std::move(serial)};
+}
+
+bool DigitalSignatureUtilCAPI::matchesIdentifier(PCCERT_CONTEXT cert, const CertificateIdentifier& id) const {
+    const CRYPT_INTEGER_BLOB& serial = cert->pCertInfo->SerialNumber;
+    return serial.cbData == id.serial.size() &&
+           std::equal(id.serial.begin(), id.serial.end(), serial.pbData) &&
+           issuerTextMatches(nameToText(cert->pCertInfo->Issuer), id.issuer);
+}
+
+NameAttributesList DigitalSignatureUtilCAPI::expandCaSubjectNames(std::string caSubjectNames) {
+    setErrorCode(ErrorCode::None);
+    NameAttributesList list = parseNameList(utf8ToAnsiCodePage(caSubjectNames));
+
+    // Known authorities: subject text to parsed issuer, "Root" first and then "CA", later ones winning.
+    std::map<std::string, NameAttributes> known;
+    for (const wchar_t* storeName : {L"Root", L"CA"}) {
+        StoreHandle store = openStore(storeName);
+        if (!store) {
+            setErrorCode(ErrorCode::OperationFailed);
+            captureLowLevelError();
+            return list;
+        }
+        forEachCertificate(*api_, store.get(), [&](PCCERT_CONTEXT cert) {
+            known[nameToText(cert->pCertInfo->Subject)] =
+                parseDistinguishedName(nameToText(cert->pCertInfo->Issuer));
+            return true;
+        });
+    }
+
+    // Closure: the first authority (in map order) issued by a listed name adds its subject, unless it is
+    // that name itself; it leaves the known authorities and the walk starts again.
+    for (bool appended = true; appended;) {
+        appended = false;
+        for (auto it = known.begin(); it != known.end() && !appended; ++it) {
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                if (!namesEqual(list[i], it->second)) {
+                    continue;
+                }
+                NameAttributes subject = parseDistinguishedName(it->first);
+                if (namesEqual(subject, list[i])) {
+                    continue;  // self-signed
+                }
+                list.push_back(std::move(subject));
+                known.erase(it);
+                appended = true;
+                break;
+            }
+        }
+    }
+    return list;
+}
+
+std::string DigitalSignatureUtilCAPI::getDigitalSignatureCertificates(std::string caSubjectNames) {
+    setErrorCode(ErrorCode::None);
+    std::string result;
+    const NameAttributesList authorities = expandCaSubjectNames(std::move(caSubjectNames));
+    if (errorCode() != ErrorCode::None) {
+        return result;
+    }
+    StoreHandle store = openStore(L"My");
+    if (!store) {
+        setErrorCode(ErrorCode::OperationFailed);
+        captureLowLevelError();
+        return result;
+    }
+    SYSTEMTIME systemTime{};
+    FILETIME now{};
+    api_->getSystemTime(&systemTime);
+    api_->systemTimeToFileTime(&systemTime, &now);
+
+    forEachCertificate(*api_, store.get(), [&](PCCERT_CONTEXT cert) {
+        const CERT_INFO& info = *cert->pCertInfo;
+        if (api_->compareFileTime(&info.NotBefore, &now) != -1 ||
+            api_->compareFileTime(&info.NotAfter, &now) != 1) {
+            return true;
+        }
+        if (!hasNonRepudiationKey(cert)) {
+            return true;
+        }
+        const std::string issuer = nameToText(info.Issuer);
+        if (!issuerInList(authorities, parseDistinguishedName(issuer))) {
+            return true;
+        }
+        const std::string serial =
+            base64(info.SerialNumber.pbData, info.SerialNumber.cbData, kSerialCapacity);
+        if (!result.empty()) {
+            result += '|';
+        }
+        result += issuer;
+        result += '|';
+        result += nameToText(info.Subject);
+        result += '|';
+        result += issuer;
+        result += '-';
+        result += serial;
+        return true;
+    });
+    return result;
+}
+
+std::string DigitalSignatureUtilCAPI::getCertificate(std::string id) {
+    setErrorCode(ErrorCode::None);
+    failure_ = 0;
+    std::string result;
+    if (auto parsed = parseCertificateIdentifier(id)) {
+        StoreHandle store = openStore(L"My");
+        if (!store) {
+            setErrorCode(ErrorCode::OperationFailed);
+        } else {
+            bool found = false;
+            forEachCertificate(*api_, store.get(), [&](PCCERT_CONTEXT cert) {
+                if (!matchesIdentifier(cert, *parsed)) {
+                    return true;
+                }
+                found = true;
+                result = base64(cert->pbCertEncoded, cert->cbCertEncoded, kCertificateCapacity);
+                if (result.empty()) {
+                    setErrorCode(ErrorCode::OperationFailed);  // larger than the certificate buffer
+                }
+                return false;
+            });
+            if (!found) {
+                saveLastError();  // the end of the enumeration
+            }
+        }
+    }
+    if (result.empty() && errorCode() == ErrorCode::None) {
+        setErrorCode(ErrorCode::CertificateNotFound);
+    }
+    captureLowLevelError();
+    return result;
+}
+
+std::string DigitalSignatureUtilCAPI::signPkcs1(std::string id, std::string data) {
+    setErrorCode(ErrorCode::None);
+    failure_ = 0;
+    std::string result;
+    // The hash sits at the start of a zeroed buffer: a provider reads its algorithm's length from it.
+    std::vector<BYTE> hash(kMaxHashOctets, 0);
+    DWORD hashSize = kMaxHashOctets;
+    const BOOL decoded =
+        api_->cryptStringToBinaryA(data.c_str(), static_cast<DWORD>(data.size()), CRYPT_STRING_BASE64,
+                                   hash.data(), &hashSize, nullptr, nullptr);
+    if (!decoded || hashSize == 0) {
+        // The system decodes the empty text into no octets; an empty hash is no hash.
+        if (decoded) {
+            failure_ = ERROR_INVALID_DATA;
+        } else {
+            saveLastError();
+        }
+        setErrorCode(ErrorCode::InvalidEncoding);
+    } else if (auto parsed = parseCertificateIdentifier(id)) {
+        StoreHandle store = openStore(L"My");
+        if (store) {
+            bool found = false;
+            forEachCertificate(*api_, store.get(), [&](PCCERT_CONTEXT cert) {
+                if (!matchesIdentifier(cert, *parsed)) {
+                    return true;
+                }
+                found = true;
+                result = signWithKey(cert, id, std::vector<BYTE>(hash.begin(), hash.begin() + hashSize));
+                return false;
+            });
+            if (!found) {
+                saveLastError();
+                if (errorCode() == ErrorCode::None) {
+                    setErrorCode(ErrorCode::CertificateNotFound);
+                }
+            }
+        }
+    }
+    if (result.empty()) {
+        if (errorCode() == ErrorCode::None) {
+            setErrorCode(ErrorCode::OperationFailed);
+        }
+        captureLowLevelError();
+    }
+    return result;
+}
+
+std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std::string& id,
+                                                  const std::vector<BYTE>& hash) {
+    // 5a, 5b: the key provider record.
+    DWORD recordSize = 0;
+    if (!api_->certGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &recordSize)) {
+        saveLastError();
+        return {};
+    }
+    std::vector<BYTE> recordBuffer(recordSize);
+    if (!api_->certGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, recordBuffer.data(),
+                                                 &recordSize)) {
+        saveLastError();
+        return {};
+    }
+    const auto& record = *reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(recordBuffer.data());
+
+    // 5c, 5d: a software key opens with its record's provider type (the AES provider refuses any other);
+    // a card key opens silently, as the RSA full type, so that it never prompts.
+    const bool software = softwareProvider(record.pwszProvName);
+    const DWORD providerType = software && record.dwProvType != 0 ? record.dwProvType : PROV_RSA_FULL;
+    ProviderHandle provider(*api_);
+    if (!api_->cryptAcquireContextW(provider.receive(), record.pwszContainerName, record.pwszProvName,
+                                    providerType, software ? 0 : CRYPT_SILENT)) {
+        saveLastError();
+        return {};
+    }
+
+    // 5e: an older Microsoft software provider lacks SHA-256; the same container opens with the AES one.
+    const ALG_ID algorithm = hashAlgorithm(static_cast<DWORD>(hash.size()));
+    std::vector<BYTE> value(kMaxHashOctets, 0);
+    std::copy(hash.begin(), hash.end(), value.begin());
+    HashHandle hashObject(*api_);
+    if (!api_->cryptCreateHash(provider.get(), algorithm, 0, 0, hashObject.receive())) {
+        saveLastError();
+        const bool aesAlready = providerType == PROV_RSA_AES && record.pwszProvName &&
+                                std::wcscmp(record.pwszProvName, kAesProvider) == 0;
+        if (!software || failure_ != static_cast<DWORD>(NTE_BAD_ALGID) || aesAlready) {
+            return {};
+        }
+        if (!api_->cryptAcquireContextW(provider.receive(), record.pwszContainerName, kAesProvider,
+                                        PROV_RSA_AES, 0)) {
+            saveLastError();
+            return {};
+        }
+        if (!api_->cryptCreateHash(provider.get(), algorithm, 0, 0, hashObject.receive())) {
+            saveLastError();
+            return {};
+        }
+    }
+    // 5f
+    if (!api_->cryptSetHashParam(hashObject.get(), HP_HASHVAL, value.data(), 0)) {
+        saveLastError();
+        return {};
+    }
+
+    // 5g: a card key gets the cached PIN, unless the card already refused that very PIN.
+    bool presented = false;
+    bool refused = false;
+    PinCache& cache = PinCache::instance();
+    if (!software) {
+        if (const PinEntry* entry = cache.find(id)) {
+            refused = entry->rejected;
+            if (!entry->rejected && !entry->pin.empty()) {
+                if (!api_->cryptSetProvParam(provider.get(), kSignaturePin,
+                                             reinterpret_cast<const BYTE*>(entry->pin.c_str()), 0)) {
+                    saveLastError();
+                    refused = failure_ == static_cast<DWORD>(SCARD_W_WRONG_CHV);
+                }
+                presented = true;
+            }
+        }
+    }
+
+    // 5h
+    std::string result;
+    DWORD signError = 0;
+    if (!refused) {
+        DWORD size = 0;
+        std::vector<BYTE> signature;
+        bool signedHash =
+            api_->cryptSignHashA(hashObject.get(), record.dwKeySpec, nullptr, 0, nullptr, &size);
+        if (signedHash) {
+            signature.resize(size);
+            signedHash =
+                api_->cryptSignHashA(hashObject.get(), record.dwKeySpec, nullptr, 0, signature.data(), &size);
+        }
+        if (!signedHash) {
+            saveLastError();
+            signError = failure_;
+        } else {
+            signature.resize(size);
+            std::reverse(signature.begin(), signature.end());  // the system gives least significant first
+            result = base64(signature.data(), size, 2 * size);
+        }
+    }
+
+    // 5i
+    if (result.empty()) {
+        if (refused) {
+            if (presented) {
+                cache.markRejected(id);
+            } else {
+                failure_ = static_cast<DWORD>(SCARD_W_WRONG_CHV);  // the card's earlier refusal of this PIN
+            }
+            setErrorCode(ErrorCode::WrongPin);
+        } else if (signError == static_cast<DWORD>(NTE_SILENT_CONTEXT)) {
+            setErrorCode(ErrorCode::PinRequired);
+            cache.requirePin(id);
+        }
+    }
+
+    // 5j, 5k: the PIN leaves the context before the hash and the context are released.
+    if (presented && !refused) {
+        api_->cryptSetProvParam(provider.get(), kSignaturePin, nullptr, 0);
+    }
+    hashObject.reset();
+    provider.reset();
+    return result;
+}

@@ -1,0 +1,434 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "EngineContract.h"
+#include "signature/platform/capi/DigitalSignatureUtilCAPI.h"
+
+namespace {
+
+using contract::Bytes;
+
+// The fixture's only letter outside ASCII, "ó": UTF-8 in make-pki's texts, one byte in code page 1252
+// (the ANSI code page under the pinned LANG).
+std::string inCodePage(std::string text) {
+    for (std::size_t at; (at = text.find("\xC3\xB3")) != std::string::npos;) {
+        text.replace(at, 2, "\xF3");
+    }
+    return text;
+}
+
+// The clock of the validity check, fixed for engines made by makeAt.
+std::int64_t fixedNow = 0;
+void WINAPI fixedSystemTime(LPSYSTEMTIME time) {
+    const ULONGLONG ticks = (static_cast<ULONGLONG>(fixedNow) + 11644473600ULL) * 10000000ULL;
+    FILETIME file{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    FileTimeToSystemTime(&file, time);
+}
+
+std::string asString(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
+
+}  // namespace
+
+// The CryptoAPI engine's side of the contract, on the stores capi_store_pki filled. Signatures are
+// written next to the fixture for the Linux-side check with openssl (verify-capi-signatures).
+struct CapiDelegate {
+    static constexpr bool kTextForEveryError = false;  // no system text for CRYPT_E_ and NTE_ codes
+    static std::unique_ptr<DigitalSignatureUtil> make() {
+        return std::make_unique<DigitalSignatureUtilCAPI>();
+    }
+    static std::unique_ptr<DigitalSignatureUtil> makeAt(std::int64_t unixSeconds) {
+        static const CapiFunctions clocked = [] {
+            CapiFunctions functions = CapiFunctions::system();
+            functions.getSystemTime = &fixedSystemTime;
+            return functions;
+        }();
+        fixedNow = unixSeconds;
+        return std::make_unique<DigitalSignatureUtilCAPI>(clocked);
+    }
+    static std::string name(const std::string& key) { return inCodePage(PkiFixture::get().value(key)); }
+    static std::string id(const std::string& certificate) {
+        return inCodePage(PkiFixture::get().id(certificate));
+    }
+    static void checkSignature(const std::string& certificate, const std::string& algorithm,
+                               const Bytes& hash, const Bytes& signature) {
+        static std::atomic<int> counter{0};
+        const std::string base = PkiFixture::get().dir() + "/capi-signatures/" +
+                                 std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
+        writeFile(base + ".hash", asString(hash));
+        writeFile(base + ".sig", asString(signature));
+        // Written last: the checker takes only signatures whose description is complete.
+        writeFile(base + ".txt", certificate + " " + algorithm + "\n");
+    }
+};
+
+namespace contract {
+INSTANTIATE_TYPED_TEST_SUITE_P(Capi, EngineContract, CapiDelegate);
+}  // namespace contract
+
+namespace {
+
+const PkiFixture& pki() {
+    return PkiFixture::get();
+}
+
+std::string sign(DigitalSignatureUtil& engine, const std::string& id, const Bytes& hash) {
+    return engine.signPkcs1(id, Base64::encode(hash));
+}
+
+}  // namespace
+
+TEST(CapiIdentifiers, SameAsTheLinuxEngineWhereTheIssuerIsAscii) {
+    // The Linux identifiers are the ones make-pki worked out and the NSS engine is held to.
+    DigitalSignatureUtilCAPI engine;
+    const std::string listing = engine.getDigitalSignatureCertificates(
+        pki().value("ROOT_NAME") + "|" + pki().value("UNRELATED_NAME") + "|" + pki().value("ACCENTED_NAME") +
+        "|" + pki().value("DASHED_NAME"));
+    std::set<std::string> windows;
+    for (const contract::Listed& entry : contract::parseListing(listing)) {
+        windows.insert(entry.id);
+    }
+    ASSERT_EQ(windows.size(), 6u) << listing;
+    for (const char* name : {"good", "good3072", "card", "stranger", "dashuser"}) {
+        EXPECT_EQ(windows.count(pki().id(name)), 1u) << name;
+    }
+    // The accented issuer: UTF-8 on Linux, code page 1252 here, so the texts differ in that letter alone.
+    const std::string linux = pki().id("accentuser");
+    EXPECT_EQ(windows.count(linux), 0u);
+    EXPECT_EQ(windows.count(inCodePage(linux)), 1u);
+    EXPECT_EQ(inCodePage(linux).size() + 1, linux.size());
+    // Every listed identifier of an ASCII issuer is byte for byte the Linux one.
+    for (const std::string& id : windows) {
+        if (id.find('\xF3') == std::string::npos) {
+            EXPECT_TRUE(id == pki().id("good") || id == pki().id("good3072") || id == pki().id("card") ||
+                        id == pki().id("stranger") || id == pki().id("dashuser"))
+                << id;
+        }
+    }
+}
+
+TEST(CapiKeys, CertificatesWithoutAKeyOrWithoutNonRepudiation) {
+    DigitalSignatureUtilCAPI engine;
+    // A certificate in "My" without a key provider record is found, but cannot sign.
+    EXPECT_EQ(engine.getCertificate(pki().id("nokey")), pki().derBase64("nokey"));
+    EXPECT_EQ(sign(engine, pki().id("nokey"), Bytes(32, 7)), "");
+    EXPECT_EQ(engine.getLastError(), 12);
+    EXPECT_EQ(static_cast<std::uint32_t>(engine.getLastLowLevelError()), 0x80092004u);  // CRYPT_E_NOT_FOUND
+    // Key usage is a listing filter only: a key without nonRepudiation still signs.
+    for (const char* name : {"auth", "noku"}) {
+        EXPECT_NE(sign(engine, pki().id(name), contract::hashOf(name, 20)), "") << name;
+        EXPECT_EQ(engine.getLastError(), 0) << name;
+    }
+}
+
+TEST(CapiKeys, ACardRecordWithoutItsProviderFailsWithTheProvidersError) {
+    // Wine has no smart-card provider: opening the card's container reports the provider missing.
+    DigitalSignatureUtilCAPI engine;
+    EXPECT_EQ(sign(engine, pki().id("card"), Bytes(32, 7)), "");
+    EXPECT_EQ(engine.getLastError(), 12);
+    EXPECT_EQ(static_cast<std::uint32_t>(engine.getLastLowLevelError()), 0x80090019u);  // NTE_KEYSET_NOT_DEF
+    EXPECT_TRUE(PinCache::instance().empty());
+}
+
+// A smart card behind the CryptoAPI table: every provider call for the card's context is scripted and
+// logged, everything else goes to the system.
+namespace {
+
+struct ScriptedCard {
+    static constexpr HCRYPTPROV kContext = 0xCA4D;
+    static constexpr HCRYPTHASH kHash = 0x4A54;
+
+    std::string pin = "1234";
+    std::wstring providerName = L"Microsoft Base Smart Card Crypto Provider";
+    DWORD createHashError = 0;
+    bool pinInContext = false;
+    DWORD acquireFlags = 0;
+    DWORD acquireType = 0;
+    std::vector<std::string> calls;
+
+    static ScriptedCard* current;
+    static const CapiFunctions& functions();
+};
+ScriptedCard* ScriptedCard::current = nullptr;
+
+bool isCardName(const wchar_t* provider) {
+    return provider && ScriptedCard::current && ScriptedCard::current->providerName == provider;
+}
+
+BOOL WINAPI cardProperty(PCCERT_CONTEXT cert, DWORD id, void* data, DWORD* size) {
+    // The card certificate's record, with the provider name of the script.
+    static std::wstring container = L"korvane-card";
+    if (id != CERT_KEY_PROV_INFO_PROP_ID ||
+        !CapiFunctions::system().certGetCertificateContextProperty(cert, id, nullptr, size)) {
+        return CapiFunctions::system().certGetCertificateContextProperty(cert, id, data, size);
+    }
+    std::vector<BYTE> real(*size);
+    CapiFunctions::system().certGetCertificateContextProperty(cert, id, real.data(), size);
+    const auto& record = *reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(real.data());
+    if (!record.pwszProvName || std::wcsstr(record.pwszProvName, L"Smart Card") == nullptr) {
+        return CapiFunctions::system().certGetCertificateContextProperty(cert, id, data, size);
+    }
+    const std::wstring& name = ScriptedCard::current->providerName;
+    const DWORD needed =
+        static_cast<DWORD>(sizeof(CRYPT_KEY_PROV_INFO) + (name.size() + 1) * sizeof(wchar_t));
+    if (!data) {
+        *size = needed;
+        return TRUE;
+    }
+    auto* out = static_cast<CRYPT_KEY_PROV_INFO*>(data);
+    *out = CRYPT_KEY_PROV_INFO{};
+    auto* text = reinterpret_cast<wchar_t*>(out + 1);
+    name.copy(text, name.size());
+    text[name.size()] = L'\0';
+    out->pwszContainerName = container.data();
+    out->pwszProvName = text;
+    out->dwProvType = PROV_RSA_FULL;
+    out->dwKeySpec = AT_KEYEXCHANGE;
+    return TRUE;
+}
+
+BOOL WINAPI cardAcquire(HCRYPTPROV* context, LPCWSTR container, LPCWSTR provider, DWORD type, DWORD flags) {
+    if (!isCardName(provider)) {
+        return CapiFunctions::system().cryptAcquireContextW(context, container, provider, type, flags);
+    }
+    ScriptedCard::current->calls.push_back("acquire");
+    ScriptedCard::current->acquireFlags = flags;
+    ScriptedCard::current->acquireType = type;
+    *context = ScriptedCard::kContext;
+    return TRUE;
+}
+
+BOOL WINAPI cardCreateHash(HCRYPTPROV context, ALG_ID algorithm, HCRYPTKEY key, DWORD flags,
+                           HCRYPTHASH* hash) {
+    if (context != ScriptedCard::kContext) {
+        return CapiFunctions::system().cryptCreateHash(context, algorithm, key, flags, hash);
+    }
+    ScriptedCard::current->calls.push_back("createHash");
+    if (ScriptedCard::current->createHashError) {
+        SetLastError(ScriptedCard::current->createHashError);
+        return FALSE;
+    }
+    *hash = ScriptedCard::kHash;
+    return TRUE;
+}
+
+BOOL WINAPI cardSetHashParam(HCRYPTHASH hash, DWORD param, const BYTE* data, DWORD flags) {
+    if (hash != ScriptedCard::kHash) {
+        return CapiFunctions::system().cryptSetHashParam(hash, param, data, flags);
+    }
+    ScriptedCard::current->calls.push_back("setHashValue");
+    return TRUE;
+}
+
+BOOL WINAPI cardSetProvParam(HCRYPTPROV context, DWORD param, const BYTE* data, DWORD flags) {
+    if (context != ScriptedCard::kContext) {
+        return CapiFunctions::system().cryptSetProvParam(context, param, data, flags);
+    }
+    ScriptedCard& card = *ScriptedCard::current;
+    if (param != 33) {
+        card.calls.push_back("setProvParam " + std::to_string(param));
+        return FALSE;
+    }
+    if (!data) {
+        card.calls.push_back("removePin");
+        card.pinInContext = false;
+        return TRUE;
+    }
+    const std::string presented(reinterpret_cast<const char*>(data));
+    card.calls.push_back("presentPin " + presented);
+    if (presented != card.pin) {
+        SetLastError(static_cast<DWORD>(SCARD_W_WRONG_CHV));
+        return FALSE;
+    }
+    card.pinInContext = true;
+    return TRUE;
+}
+
+BOOL WINAPI cardSignHash(HCRYPTHASH hash, DWORD keySpec, LPCSTR description, DWORD flags, BYTE* out,
+                         DWORD* size) {
+    if (hash != ScriptedCard::kHash) {
+        return CapiFunctions::system().cryptSignHashA(hash, keySpec, description, flags, out, size);
+    }
+    ScriptedCard& card = *ScriptedCard::current;
+    card.calls.push_back(out ? "sign" : "signatureSize");
+    if (!card.pinInContext) {
+        SetLastError(static_cast<DWORD>(NTE_SILENT_CONTEXT));
+        return FALSE;
+    }
+    *size = 256;
+    if (out) {
+        for (DWORD i = 0; i < 256; ++i) {
+            out[i] = static_cast<BYTE>(i);  // least significant first, as the system gives it
+        }
+    }
+    return TRUE;
+}
+
+BOOL WINAPI cardDestroyHash(HCRYPTHASH hash) {
+    if (hash != ScriptedCard::kHash) {
+        return CapiFunctions::system().cryptDestroyHash(hash);
+    }
+    ScriptedCard::current->calls.push_back("destroyHash");
+    return TRUE;
+}
+
+BOOL WINAPI cardRelease(HCRYPTPROV context, DWORD flags) {
+    if (context != ScriptedCard::kContext) {
+        return CapiFunctions::system().cryptReleaseContext(context, flags);
+    }
+    ScriptedCard::current->calls.push_back("release");
+    ScriptedCard::current->pinInContext = false;
+    SetLastError(0);  // as Wine's does
+    return TRUE;
+}
+
+const CapiFunctions& ScriptedCard::functions() {
+    static const CapiFunctions table = [] {
+        CapiFunctions f = CapiFunctions::system();
+        f.certGetCertificateContextProperty = &cardProperty;
+        f.cryptAcquireContextW = &cardAcquire;
+        f.cryptCreateHash = &cardCreateHash;
+        f.cryptSetHashParam = &cardSetHashParam;
+        f.cryptSetProvParam = &cardSetProvParam;
+        f.cryptSignHashA = &cardSignHash;
+        f.cryptDestroyHash = &cardDestroyHash;
+        f.cryptReleaseContext = &cardRelease;
+        return f;
+    }();
+    return table;
+}
+
+class CapiCardTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        PinCache::instance().clear();
+        ScriptedCard::current = &card;
+    }
+    void TearDown() override {
+        ScriptedCard::current = nullptr;
+        PinCache::instance().clear();
+    }
+    std::string sign() { return engine.signPkcs1(id, Base64::encode(contract::hashOf("card", 32))); }
+    std::vector<std::string> takeCalls() { return std::exchange(card.calls, {}); }
+
+    ScriptedCard card;
+    DigitalSignatureUtilCAPI engine{ScriptedCard::functions()};
+    const std::string id = pki().id("card");
+};
+
+using Calls = std::vector<std::string>;
+
+}  // namespace
+
+TEST_F(CapiCardTest, PinDialogue) {
+    PinCache& cache = PinCache::instance();
+    // 1. Silent context, no PIN: the card needs one; the entry waits with an empty PIN.
+    EXPECT_EQ(sign(), "");
+    EXPECT_EQ(engine.getLastError(), 11);
+    EXPECT_EQ(static_cast<std::uint32_t>(engine.getLastLowLevelError()), 0x80090022u);
+    EXPECT_EQ(card.acquireFlags, static_cast<DWORD>(CRYPT_SILENT));
+    EXPECT_EQ(card.acquireType, static_cast<DWORD>(PROV_RSA_FULL));
+    ASSERT_NE(cache.find(id), nullptr);
+    EXPECT_EQ(cache.find(id)->pin, "");
+    EXPECT_EQ(takeCalls(),
+              (Calls{"acquire", "createHash", "setHashValue", "signatureSize", "destroyHash", "release"}));
+
+    // 2. The PIN is presented as the signature PIN, and leaves the context before it is released.
+    engine.setPin(id, "1234");
+    const auto octets = Base64::decode(sign(), 4096);
+    ASSERT_TRUE(octets) << engine.getLastError();
+    ASSERT_EQ(octets->size(), 256u);
+    EXPECT_EQ((*octets)[0], 255);  // reversed into big-endian order
+    EXPECT_EQ((*octets)[255], 0);
+    EXPECT_EQ(takeCalls(), (Calls{"acquire", "createHash", "setHashValue", "presentPin 1234", "signatureSize",
+                                  "sign", "removePin", "destroyHash", "release"}));
+    EXPECT_EQ(cache.find(id)->pin, "1234");
+
+    // 3. A wrong PIN: the card's refusal marks the entry and counts it.
+    engine.setPin(id, "0000");
+    EXPECT_EQ(sign(), "");
+    EXPECT_EQ(engine.getLastError(), 5);
+    EXPECT_EQ(static_cast<std::uint32_t>(engine.getLastLowLevelError()), 0x8010006Bu);
+    EXPECT_EQ(engine.getPinRetryCount(id), 1);
+    EXPECT_EQ(engine.getModulesWithInvalidPin(), std::vector<std::string>{id});
+    EXPECT_EQ(takeCalls(),
+              (Calls{"acquire", "createHash", "setHashValue", "presentPin 0000", "destroyHash", "release"}));
+
+    // 4. The same wrong PIN is not presented again and not counted again.
+    engine.setPin(id, "0000");
+    EXPECT_EQ(sign(), "");
+    EXPECT_EQ(engine.getLastError(), 5);
+    EXPECT_EQ(engine.getPinRetryCount(id), 1);
+    EXPECT_EQ(takeCalls(), (Calls{"acquire", "createHash", "setHashValue", "destroyHash", "release"}));
+
+    // 5. Another wrong PIN is presented and counted; the right one then signs and keeps the count.
+    engine.setPin(id, "9999");
+    EXPECT_EQ(sign(), "");
+    EXPECT_EQ(engine.getPinRetryCount(id), 2);
+    engine.setPin(id, "1234");
+    EXPECT_NE(sign(), "");
+    EXPECT_FALSE(engine.isPinInvalid());
+    EXPECT_EQ(engine.getPinRetryCount(id), 2);
+}
+
+TEST_F(CapiCardTest, ProvidersOfOtherMakersAreCardsAndMicrosoftSoftwareKeysNeverSeeAPin) {
+    card.providerName = L"Acme Token CSP";
+    EXPECT_EQ(sign(), "");
+    EXPECT_EQ(engine.getLastError(), 11);
+    EXPECT_EQ(card.acquireFlags, static_cast<DWORD>(CRYPT_SILENT));
+    // A software key signs without the silent flag and without any PIN, even with one cached for it.
+    engine.setPin(pki().id("good"), "1234");
+    EXPECT_NE(engine.signPkcs1(pki().id("good"), Base64::encode(Bytes(20, 1))), "");
+    EXPECT_TRUE(std::find(card.calls.begin(), card.calls.end(), "presentPin 1234") == card.calls.end());
+    EXPECT_TRUE(
+        DigitalSignatureUtilCAPI::softwareProvider(L"Microsoft Enhanced Cryptographic Provider v1.0"));
+    EXPECT_FALSE(DigitalSignatureUtilCAPI::softwareProvider(L"Microsoft Base Smart Card Crypto Provider"));
+}
+
+TEST_F(CapiCardTest, TheFailingCallsErrorSurvivesTheCleanUp) {
+    // Releasing the context resets the last error; the engine reports the error of the failed call.
+    card.createHashError = static_cast<DWORD>(NTE_BAD_ALGID);
+    EXPECT_EQ(sign(), "");
+    EXPECT_EQ(engine.getLastError(), 12);
+    EXPECT_EQ(static_cast<std::uint32_t>(engine.getLastLowLevelError()), 0x80090008u);
+    // A card key is not reopened with another provider.
+    EXPECT_EQ(takeCalls(), (Calls{"acquire", "createHash", "release"}));
+    EXPECT_TRUE(PinCache::instance().empty());
+}
+
+TEST(CapiStores, AStoreThatCannotBeOpenedFailsEveryRequest) {
+    static const wchar_t* refused = nullptr;
+    static const CapiFunctions table = [] {
+        CapiFunctions f = CapiFunctions::system();
+        f.certOpenStore = [](LPCSTR provider, DWORD encoding, HCRYPTPROV_LEGACY legacy, DWORD flags,
+                             const void* name) -> HCERTSTORE {
+            if (std::wcscmp(static_cast<const wchar_t*>(name), refused) == 0) {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return nullptr;
+            }
+            return CapiFunctions::system().certOpenStore(provider, encoding, legacy, flags, name);
+        };
+        return f;
+    }();
+    DigitalSignatureUtilCAPI engine(table);
+    for (const wchar_t* store : {L"Root", L"CA", L"My"}) {
+        refused = store;
+        EXPECT_EQ(engine.getDigitalSignatureCertificates(pki().value("ROOT_NAME")), "");
+        EXPECT_EQ(engine.getLastError(), 12);
+        EXPECT_EQ(engine.getLastLowLevelError(), ERROR_ACCESS_DENIED);
+        EXPECT_NE(engine.getLastErrorMessage(), "");
+    }
+    EXPECT_EQ(engine.getCertificate(pki().id("good")), "");
+    EXPECT_EQ(engine.getLastError(), 12);
+    EXPECT_EQ(sign(engine, pki().id("good"), Bytes(32, 1)), "");
+    EXPECT_EQ(engine.getLastError(), 12);
+    EXPECT_EQ(engine.getLastLowLevelError(), ERROR_ACCESS_DENIED);
+}
