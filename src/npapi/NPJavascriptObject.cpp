@@ -28,10 +28,25 @@ bool isBuiltInName(const std::string& name) {
 
 // The built-in members. They hold their owner only weakly: a page may keep `obj.addEventListener`
 // after the owner's NPObject has been deallocated, and the call must then fail, not touch it.
+// They live as long as that NPObject and keep no state of their own: attributes and handlers are
+// refused, since a page object stored on one would stay alive with it or close a reference cycle
+// through the owner.
 class BuiltInMember : public JSFunction {
   public:
     BuiltInMember(NPJavascriptObject::WeakReference owner, const std::string& methodName)
-        : JSFunction(JSAPIWeakPtr(), methodName), owner_(std::move(owner)) {}
+        : JSFunction(JSAPIWeakPtr(), methodName), owner_(std::move(owner)) {
+        setAllowDynamicAttributes(false);
+    }
+
+    using JSFunction::addEventHandler;
+    using JSFunction::setProperty;
+
+    void setProperty(const std::string& name, const variant&) override { refuse(name); }
+    void setProperty(int index, const variant&) override { refuse(std::to_string(index)); }
+    void setAttribute(const std::string& name, const variant&) override { refuse(name); }
+    void addAttribute(const std::string& name, const variant&, bool) override { refuse(name); }
+    void addEventHandler(const std::string& name, const JSObjectPtr&) override { refuse(name); }
+    void addEventInterface(const JSObjectPtr&) override { refuse("event interface"); }
 
   protected:
     // The owner's JSAPI when the owner lives, is valid and still has its JSAPI and host.
@@ -56,6 +71,10 @@ class BuiltInMember : public JSFunction {
     }
 
   private:
+    [[noreturn]] void refuse(const std::string& name) const {
+        throw script_error("A built-in member takes no properties or handlers: " + name);
+    }
+
     NPJavascriptObject::WeakReference owner_;
 };
 

@@ -253,3 +253,33 @@ TEST_F(ScriptBridge, IndexedPropertiesReachTheScriptableObjectByIndex) {
 }
 
 }  // namespace
+
+// The built-in members live as long as their owner's NPObject and keep nothing of the page: any
+// page object stored on one would be kept alive by it, or close a cycle through the owner.
+TEST_F(ScriptBridge, BuiltInMembersRefuseAttributesAndHandlers) {
+    auto api = std::make_shared<TestApi>();
+    PageValue page = expose(api);
+    NPObject* owner = page.asObject();
+    PageValue window(browser.window());
+    for (const char* builtIn : {"addEventListener", "removeEventListener", "getLastException"}) {
+        SCOPED_TRACE(builtIn);
+        PageValue member = browser.getProperty(owner, builtIn).value;
+        ASSERT_TRUE(member.isObject());
+        NPObject* object = member.asObject();
+        PageValue nested = browser.getProperty(object, "addEventListener").value;
+        ASSERT_TRUE(nested.isObject());
+        const std::vector<FakeBrowser::CallResult> refused = {
+            browser.invoke(object, "setAttribute", {"w", window}),
+            browser.setProperty(object, "ontest", page),
+            browser.setProperty(object, "testString", browser.newArray()),
+            browser.setProperty(object, 0, page),
+            browser.invokeDefault(nested.asObject(), {"test", page}),
+        };
+        for (const auto& result : refused) {
+            EXPECT_FALSE(result);
+            EXPECT_TRUE(result.exception.has_value());
+        }
+        // Still a function object: its text is its method name.
+        EXPECT_TRUE(browser.invoke(object, "toString").value.isString());
+    }
+}
