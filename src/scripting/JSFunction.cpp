@@ -1,5 +1,6 @@
 #include "scripting/JSFunction.h"
 
+#include "scripting/JSObject.h"
 #include "scripting/script_error.h"
 
 namespace FB {
@@ -58,7 +59,21 @@ variant JSFunction::call(const VariantList& args) {
 variant JSFunction::apply(const VariantList& args) {
     VariantList list;
     if (args.size() >= 2) {
-        list = args[1].convert<VariantList>();
+        const variant& given = args[1];
+        if (given.is_of_type<VariantList>()) {
+            list = given.get<VariantList>();
+        } else {
+            // A page array is measured before it is read: an object claiming a length of 2^31 would
+            // otherwise be read index by index.
+            const JSObjectPtr array = given.convert<JSObjectPtr>();
+            if (!array) {
+                throw bad_variant_cast(given.type(), typeid(VariantList));
+            }
+            readArrayValues(array, list, kMaxApplyArguments);
+        }
+        if (list.size() > kMaxApplyArguments) {
+            throw invalid_arguments();
+        }
     }
     return exec(list);
 }

@@ -4,6 +4,7 @@
 // through "call" and "apply") invokes the named method on its owner, under the zone in which the
 // owner created it.
 
+#include <cstddef>
 #include <string>
 
 #include "scripting/JSAPIAuto.h"
@@ -27,8 +28,10 @@ class JSFunction : public JSAPIAuto {
     virtual variant exec(const VariantList& args);
     // JavaScript call: the first argument is the `this` value and is dropped.
     virtual variant call(const VariantList& args);
-    // JavaScript apply: the second argument, converted to a list, is the argument list.
+    // JavaScript apply: the second argument, converted to a list, is the argument list. No member
+    // takes more than a handful of arguments, so a longer list is refused with invalid_arguments.
     virtual variant apply(const VariantList& args);
+    static constexpr std::size_t kMaxApplyArguments = 64;
 
     const std::string& methodName() const { return name_; }
 

@@ -44,19 +44,46 @@ void JSObject::setPropertyOnMainThread(const std::string& name, const variant& v
     }
 }
 
-void readArrayValues(const JSObjectPtr& object, VariantList& values) {
-    if (!object) {
-        return;
-    }
+namespace {
+
+// A browser failure while reading the array is raised again as a plain script_error.
+long arrayLength(JSObject& object) {
     try {
-        // Indices are int; a length beyond that range cannot be read anyway.
-        const long length = std::min<long>(object->getProperty("length").convert<long>(), INT_MAX);
+        return object.getProperty("length").convert<long>();
+    } catch (const script_error& e) {
+        throw script_error(e.what());
+    }
+}
+
+void readElements(JSObject& object, long length, VariantList& values) {
+    try {
         for (long i = 0; i < length; ++i) {
-            values.push_back(object->getProperty(static_cast<int>(i)));
+            values.push_back(object.getProperty(static_cast<int>(i)));
         }
     } catch (const script_error& e) {
         throw script_error(e.what());
     }
+}
+
+}  // namespace
+
+void readArrayValues(const JSObjectPtr& object, VariantList& values) {
+    if (!object) {
+        return;
+    }
+    // Indices are int; a length beyond that range cannot be read anyway.
+    readElements(*object, std::min<long>(arrayLength(*object), INT_MAX), values);
+}
+
+void readArrayValues(const JSObjectPtr& object, VariantList& values, std::size_t maxLength) {
+    if (!object) {
+        return;
+    }
+    const long length = arrayLength(*object);
+    if (length > 0 && static_cast<unsigned long>(length) > maxLength) {
+        throw invalid_arguments();
+    }
+    readElements(*object, length, values);
 }
 
 void readObjectValues(const JSObjectPtr& object, VariantMap& values) {

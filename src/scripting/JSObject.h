@@ -60,6 +60,9 @@ class JSObject : public JSAPI {
 
 // Appends the page array's elements 0 .. length - 1 to `values`; nothing for a null object.
 void readArrayValues(const JSObjectPtr& object, VariantList& values);
+// The same for an array of at most `maxLength` elements: a longer "length" raises invalid_arguments
+// before any element is read.
+void readArrayValues(const JSObjectPtr& object, VariantList& values, std::size_t maxLength);
 // Inserts every enumerated member of the page object with its value; nothing for a null object.
 void readObjectValues(const JSObjectPtr& object, VariantMap& values);
 

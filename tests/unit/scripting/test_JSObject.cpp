@@ -1,3 +1,4 @@
+#include <climits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -165,6 +166,26 @@ TEST(JSFunction, CallAndApplySemantics) {
     EXPECT_EQ(take->invoke("call", {}).get<std::string>(), "took");
     EXPECT_TRUE(owner->received.empty());
     EXPECT_THROW(pair->invoke("apply", {"this", 5}), FB::bad_variant_cast);
+}
+
+// No member takes more than a handful of arguments; a page "array" claiming a huge length is refused
+// from its length alone, before any element is read.
+TEST(JSFunction, ApplyRefusesLongArgumentListsUnread) {
+    auto owner = std::make_shared<Recorder>();
+    FB::JSAPIPtr take = owner->methodHandle("take");
+    auto claimed = test::PageObject::array({});
+    for (int length : {1000, INT_MAX}) {
+        claimed->props["length"] = length;
+        claimed->reads = 0;
+        EXPECT_THROW(take->invoke("apply", {"this", FB::JSObjectPtr(claimed)}), FB::invalid_arguments);
+        EXPECT_EQ(claimed->reads, 1);
+    }
+    EXPECT_THROW(take->invoke("apply", {"this", VariantList(1000)}), FB::invalid_arguments);
+    EXPECT_EQ(owner->calls, 0);
+    // A list of a few dozen still goes through.
+    owner->addMethod("count", [](const VariantList& args) { return variant(static_cast<int>(args.size())); });
+    EXPECT_EQ(owner->methodHandle("count")->invoke("apply", {"this", VariantList(32, variant(1))}).get<int>(),
+              32);
 }
 
 TEST(JSFunction, RunsUnderItsOwnZoneAndOutlivesNoOwner) {
