@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <mutex>
 #include <sstream>
 #include <typeindex>
@@ -77,6 +78,19 @@ bool numberFrom(const variant& v, T& out) {
         if (std::isnan(value)) {
             throw bad_variant_cast(v.type(), typeid(T));
         }
+    }
+    if constexpr (std::is_integral_v<T> && std::is_floating_point_v<S>) {
+        // Accepted: the open interval (min - 1, max + 1), that is every value whose truncation lies in
+        // [min, max]. Both bounds below are 0 or powers of two, so S holds them exactly; computing
+        // min - 1 or max + 1 in S instead would round them onto the range's own ends.
+        const S truncated = std::trunc(value);
+        const S lowest = static_cast<S>(std::numeric_limits<T>::min());
+        const S pastHighest = std::ldexp(S(1), std::numeric_limits<T>::digits);
+        if (!(truncated >= lowest && truncated < pastHighest)) {
+            throw bad_variant_cast(v.type(), typeid(T));
+        }
+        out = static_cast<T>(truncated);
+        return true;
     }
     try {
         out = boost::numeric_cast<T>(value);

@@ -146,6 +146,37 @@ TEST(Variant, ConvertNumbersAcrossRanges) {
     EXPECT_THROW((void)variant(FB::VariantList{}).convert<int>(), bad_variant_cast);
 }
 
+// Every integer type takes its whole range from float and double: the lowest value (a power of two,
+// exact in both) converts, and the first value past the top, 2 to the number of value bits, does not.
+template <class T, class S>
+void checkFloatingLimits() {
+    SCOPED_TRACE(std::string(typeid(S).name()) + " to " + typeid(T).name());
+    constexpr T low = std::numeric_limits<T>::min();
+    EXPECT_EQ(variant(static_cast<S>(low)).convert<T>(), low);
+    EXPECT_THROW((void)variant(std::ldexp(S(1), std::numeric_limits<T>::digits)).convert<T>(),
+                 bad_variant_cast);
+}
+
+template <class... T>
+void checkFloatingLimitsOf() {
+    (checkFloatingLimits<T, float>(), ...);
+    (checkFloatingLimits<T, double>(), ...);
+}
+
+TEST(Variant, FloatingValuesAtTheIntegerLimits) {
+    checkFloatingLimitsOf<char, short, unsigned short, int, unsigned int, long, unsigned long, long long,
+                          unsigned long long>();
+    // Just inside and just outside the open interval (min - 1, max + 1), where float and double steps
+    // are wider than 1.
+    EXPECT_EQ(variant(-0x1p31f).convert<int>(), INT_MIN);
+    EXPECT_THROW((void)variant(std::nextafter(-0x1p31f, -INFINITY)).convert<int>(), bad_variant_cast);
+    EXPECT_THROW((void)variant(std::nextafter(-0x1p63, -INFINITY)).convert<long long>(), bad_variant_cast);
+    EXPECT_EQ(variant(std::nextafter(0x1p63, 0.0)).convert<long long>(), 0x7FFFFFFFFFFFFC00LL);
+    EXPECT_EQ(variant(std::nextafter(0x1p64f, 0.0f)).convert<unsigned long long>(), 0xFFFFFF0000000000ULL);
+    EXPECT_EQ(variant(-0.5f).convert<unsigned int>(), 0u);
+    EXPECT_THROW((void)variant(-1.0).convert<unsigned int>(), bad_variant_cast);
+}
+
 TEST(Variant, ConvertToBool) {
     for (const char* yes : {"YES", "T", "1", "y", "True", "yes"}) {
         EXPECT_TRUE(variant(yes).convert<bool>()) << yes;
