@@ -182,9 +182,9 @@ bool BrowserHost::queueMainThreadCall(MainThreadFunction func, void* userData) {
     std::shared_lock lock(crossThreadLock_);
     if (isShutDown())
         return false;
-    AsyncCallRecord* record = registry_->makeRecord(func, userData);
-    if (!postToMainThread(&AsyncCallRegistry::trampoline, record)) {
-        registry_->dropRecord(record);
+    AsyncCallRegistry::Token token = registry_->makeRecord(func, userData);
+    if (!postToMainThread(&AsyncCallRegistry::trampoline, token)) {
+        registry_->dropRecord(token);
         return false;
     }
     return true;

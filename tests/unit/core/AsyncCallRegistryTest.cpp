@@ -7,7 +7,6 @@
 
 namespace {
 
-using FB::AsyncCallRecord;
 using FB::AsyncCallRegistry;
 
 void countCall(void* data) {
@@ -17,9 +16,9 @@ void countCall(void* data) {
 TEST(AsyncCallRegistryTest, DeliveredRecordRunsOnceAndNumbersCount) {
     auto registry = AsyncCallRegistry::create();
     int runs = 0;
-    AsyncCallRecord* first = registry->makeRecord(&countCall, &runs);
-    AsyncCallRecord* second = registry->makeRecord(&countCall, &runs);
-    EXPECT_EQ(first->number + 1, second->number);
+    AsyncCallRegistry::Token first = registry->makeRecord(&countCall, &runs);
+    AsyncCallRegistry::Token second = registry->makeRecord(&countCall, &runs);
+    EXPECT_EQ(AsyncCallRegistry::recordNumber(first) + 1, AsyncCallRegistry::recordNumber(second));
     EXPECT_EQ(registry->pendingCount(), 2u);
 
     AsyncCallRegistry::trampoline(first);
@@ -33,7 +32,7 @@ TEST(AsyncCallRegistryTest, DeliveredRecordRunsOnceAndNumbersCount) {
 TEST(AsyncCallRegistryTest, ShutdownRunsPendingCallsOnceAndLaterDeliveryDoesNothing) {
     auto registry = AsyncCallRegistry::create();
     int runs = 0;
-    std::vector<AsyncCallRecord*> posted;
+    std::vector<AsyncCallRegistry::Token> posted;
     for (int i = 0; i < 3; ++i)
         posted.push_back(registry->makeRecord(&countCall, &runs));
     AsyncCallRegistry::trampoline(posted[0]);
@@ -44,7 +43,7 @@ TEST(AsyncCallRegistryTest, ShutdownRunsPendingCallsOnceAndLaterDeliveryDoesNoth
     EXPECT_EQ(registry->pendingCount(), 0u);
     EXPECT_EQ(registry->cancelledCount(), 2u);
 
-    // The browser still delivers the two posts; they only free their records.
+    // The browser still delivers the two posts; they only close the book on them.
     AsyncCallRegistry::trampoline(posted[1]);
     AsyncCallRegistry::trampoline(posted[2]);
     EXPECT_EQ(runs, 3);
@@ -56,20 +55,19 @@ TEST(AsyncCallRegistryTest, ShutdownRunsPendingCallsOnceAndLaterDeliveryDoesNoth
 
 TEST(AsyncCallRegistryTest, DeliveryAfterTheRegistryIsGoneRunsNothing) {
     int runs = 0;
-    AsyncCallRecord* record = nullptr;
+    AsyncCallRegistry::Token record = nullptr;
     {
         auto registry = AsyncCallRegistry::create();
         record = registry->makeRecord(&countCall, &runs);
     }
-    AsyncCallRegistry::trampoline(
-        record);  // frees the record (the leak check of the ASan build watches this)
+    AsyncCallRegistry::trampoline(record);  // the record went with its registry
     EXPECT_EQ(runs, 0);
 }
 
 TEST(AsyncCallRegistryTest, DroppedRecordIsNoLongerPending) {
     auto registry = AsyncCallRegistry::create();
     int runs = 0;
-    AsyncCallRecord* record = registry->makeRecord(&countCall, &runs);
+    AsyncCallRegistry::Token record = registry->makeRecord(&countCall, &runs);
     registry->dropRecord(record);
     EXPECT_EQ(registry->pendingCount(), 0u);
     registry->shutdown();
@@ -80,10 +78,10 @@ TEST(AsyncCallRegistryTest, DroppedRecordIsNoLongerPending) {
 TEST(AsyncCallRegistryTest, FunctionRunByShutdownMayPostAgain) {
     struct Ctx {
         std::shared_ptr<AsyncCallRegistry> registry;
-        AsyncCallRecord* again = nullptr;
+        AsyncCallRegistry::Token again = nullptr;
         int runs = 0;
     } ctx{AsyncCallRegistry::create()};
-    AsyncCallRecord* first = ctx.registry->makeRecord(
+    AsyncCallRegistry::Token first = ctx.registry->makeRecord(
         [](void* data) {
             auto* c = static_cast<Ctx*>(data);
             c->again = c->registry->makeRecord(&countCall, &c->runs);

@@ -10,7 +10,6 @@
 
 namespace {
 
-using FB::AsyncCallRecord;
 using FB::AsyncCallRegistry;
 
 // Deliveries racing a shutdown on another thread: every posted function runs exactly once and every
@@ -20,7 +19,7 @@ TEST(AsyncCallRegistryThreadsTest, DeliveryRacingShutdownRunsEachCallOnce) {
     for (int round = 0; round < 5; ++round) {
         auto registry = AsyncCallRegistry::create();
         std::vector<std::atomic<int>> runs(kCalls);
-        std::vector<AsyncCallRecord*> records;
+        std::vector<AsyncCallRegistry::Token> records;
         std::vector<std::pair<AsyncCallRegistry*, std::atomic<int>*>> data;
         data.reserve(kCalls);
         for (int i = 0; i < kCalls; ++i) {
@@ -32,7 +31,7 @@ TEST(AsyncCallRegistryThreadsTest, DeliveryRacingShutdownRunsEachCallOnce) {
                 &data.back()));
         }
         std::thread stopper([&] { registry->shutdown(); });
-        for (AsyncCallRecord* r : records)
+        for (AsyncCallRegistry::Token r : records)
             AsyncCallRegistry::trampoline(r);
         stopper.join();
         for (int i = 0; i < kCalls; ++i)

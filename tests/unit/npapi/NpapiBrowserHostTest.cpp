@@ -1,6 +1,7 @@
 // The NPAPI browser host: start-up with the page objects, script evaluation, navigation, the proxy
 // query, posting, streams, the wrapper cache, deferred release and shutdown.
 #include "AdapterTest.h"
+#include "HeapWatch.h"
 #include "core/PluginEventSink.h"
 #include "npapi/NpapiStream.h"
 
@@ -101,6 +102,27 @@ TEST_F(BrowserHostTest, PostingGoesThroughThePluginThreadAsyncCall) {
     host->shutdown();
     EXPECT_FALSE(host->postToMainThread([](void*) { ++ran; }, nullptr));
     EXPECT_EQ(browser.pendingPostedCalls(), 0u);
+}
+
+// NPP_Destroy shuts the host down (running what it posted), then the browser drops the posts still
+// queued for the instance without delivering them: nothing the host made for them may outlive it.
+TEST_F(BrowserHostTest, PostsTheBrowserDropsForADestroyedInstanceLeaveNothingBehind) {
+    static int ran = 0;
+    ran = 0;
+    heapwatch::Window window;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(host->queueMainThreadCall([](void*) { ++ran; }, nullptr));
+    }
+    host->shutdown();
+    EXPECT_EQ(ran, 3);
+    {
+        heapwatch::Window::Pause bookKeeping;
+        browser.destroyInstance(npp);
+    }
+    EXPECT_EQ(browser.droppedPostedCalls(), 3u);
+    host.reset();
+    EXPECT_EQ(window.liveBlocks(), 0);
+    EXPECT_EQ(ran, 3);
 }
 
 class WithoutAsyncCall : public AdapterTest {
