@@ -22,8 +22,10 @@ std::string applyKeyAlias(std::string key) {
     return key;
 }
 
-bool isPrintable(unsigned char c) {
-    return c >= 0x20 && c <= 0x7F;
+// A byte as the page sees it in a listing field.
+char pageByte(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return (byte < 0x20 || byte > 0x7F || c == '|') ? ' ' : c;
 }
 }  // namespace
 
@@ -129,18 +131,26 @@ bool DigitalSignatureUtil::issuerInList(const NameAttributesList& list, const Na
                        [&name](const NameAttributes& member) { return namesEqual(name, member); });
 }
 
+std::string DigitalSignatureUtil::listingField(std::string_view text) {
+    std::string field(text);
+    std::replace(field.begin(), field.end(), '|', ' ');
+    return field;
+}
+
+std::string DigitalSignatureUtil::pageForm(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), pageByte);
+    return out;
+}
+
 bool DigitalSignatureUtil::issuerTextMatches(std::string_view certificateIssuer,
                                              std::string_view identifierIssuer) {
-    if (certificateIssuer == identifierIssuer) {
-        return true;
-    }
     if (certificateIssuer.size() != identifierIssuer.size()) {
         return false;
     }
     for (std::size_t i = 0; i < certificateIssuer.size(); ++i) {
-        const auto c = static_cast<unsigned char>(certificateIssuer[i]);
-        const char blanked = isPrintable(c) ? static_cast<char>(c) : ' ';
-        if (blanked != identifierIssuer[i]) {
+        const char c = certificateIssuer[i];
+        if (identifierIssuer[i] != c && identifierIssuer[i] != pageByte(c)) {
             return false;
         }
     }

@@ -46,8 +46,15 @@ class DigitalSignatureUtil {
     static bool namesEqual(const NameAttributes& a, const NameAttributes& b);
     static bool issuerInList(const NameAttributesList& list, const NameAttributes& name);
 
-    // The listing that reaches the page has every byte outside 0x20-0x7F blanked, so identifiers taken
-    // from it carry such issuers blanked too. True when the issuer texts are equal either way.
+    // One name text as a field of the listing, which joins its fields with "|": a "|" inside the name
+    // becomes a blank. Every engine builds its listing fields (the identifier's issuer too) with this.
+    static std::string listingField(std::string_view text);
+    // The form in which the page receives an engine text: a blank for every "|" inside a field and for
+    // every byte outside 0x20-0x7F.
+    static std::string pageForm(std::string_view text);
+    // Identifiers come back from the page in that form, so their issuers may carry such blanks. True
+    // when the identifier's issuer is the certificate's issuer text with none, some or all of those
+    // bytes blanked.
     static bool issuerTextMatches(std::string_view certificateIssuer, std::string_view identifierIssuer);
 
   protected:

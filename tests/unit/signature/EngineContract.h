@@ -78,7 +78,7 @@ inline Bytes hashOf(const std::string& text, std::size_t size) {
 
 inline const char* const kCertificates[] = {"good",       "good3072", "auth",   "noku",
                                             "nokey",      "expired",  "future", "stranger",
-                                            "accentuser", "dashuser", "card"};
+                                            "accentuser", "dashuser", "card",   "pipeuser"};
 inline const std::set<std::string> kChainSigners = {"good", "good3072", "card"};
 
 template <typename Delegate>
@@ -194,6 +194,22 @@ TYPED_TEST_P(EngineContract, DashedIssuerYieldsIdentifiersThatStillParse) {
     EXPECT_EQ(listed[0].id, this->id("dashuser"));
     EXPECT_EQ(this->engine->getCertificate(listed[0].id), this->pki.derBase64("dashuser"));
     EXPECT_EQ(this->engine->getLastError(), 0);
+}
+
+// The listing joins its fields with "|": one inside a name becomes a blank, in the identifier too, and
+// that identifier, or the one in the name's own form, still finds the certificate.
+TYPED_TEST_P(EngineContract, BarInsideANameIsBlankedAndItsIdentifierStillWorks) {
+    const std::string listing = this->engine->getDigitalSignatureCertificates(this->name("PIPE_ROOT_NAME"));
+    const std::vector<Listed> listed = parseListing(listing);
+    ASSERT_EQ(listed.size(), 1u) << listing;
+    EXPECT_EQ(listed[0].issuer, "C=ES, O=Pipe Works, CN=Korvane Pipe CA");
+    EXPECT_EQ(listed[0].subject, "C=ES, O=Pipe Works, CN=Pipe Signer");
+    EXPECT_EQ(listed[0].id, this->id("pipeuser"));
+    EXPECT_EQ(this->engine->getCertificate(listed[0].id), this->pki.derBase64("pipeuser"));
+    EXPECT_EQ(this->engine->getLastError(), 0);
+    const std::string serial = listed[0].id.substr(listed[0].id.rfind('-'));
+    EXPECT_EQ(TypeParam::make()->getCertificate(this->name("PIPE_CA_NAME") + serial),
+              this->pki.derBase64("pipeuser"));
 }
 
 TYPED_TEST_P(EngineContract, ValidityBoundariesAreStrict) {
@@ -332,7 +348,8 @@ TYPED_TEST_P(EngineContract, BadInputGivesItsCodeAndCachesNothing) {
 REGISTER_TYPED_TEST_SUITE_P(EngineContract, RootOnlyFilterFollowsTheChainAndAppliesEveryFilter,
                             ExpansionAddsEachIntermediateOnce, FilterMatchingIgnoresCaseBlanksOrderAndAliases,
                             OtherAuthoritiesSeveralFiltersAndAnAccentedIssuer,
-                            DashedIssuerYieldsIdentifiersThatStillParse, ValidityBoundariesAreStrict,
+                            DashedIssuerYieldsIdentifiersThatStillParse,
+                            BarInsideANameIsBlankedAndItsIdentifierStillWorks, ValidityBoundariesAreStrict,
                             GetCertificateIgnoresTheListingFilters,
                             BlankedIdentifierThePageReceivesFindsAndSigns, IdentifierParsingFailures,
                             SuccessfulListingKeepsTheLowLevelErrorOfAnEarlierFailure,

@@ -238,14 +238,15 @@ std::string DigitalSignatureUtilCAPI::getDigitalSignatureCertificates(std::strin
         }
         const std::string serial =
             base64(info.SerialNumber.pbData, info.SerialNumber.cbData, kSerialCapacity);
+        const std::string issuerField = listingField(issuer);
         if (!result.empty()) {
             result += '|';
         }
-        result += issuer;
+        result += issuerField;
         result += '|';
-        result += nameToText(info.Subject);
+        result += listingField(nameToText(info.Subject));
         result += '|';
-        result += issuer;
+        result += issuerField;
         result += '-';
         result += serial;
         return true;

@@ -200,13 +200,7 @@ void DigitalSignatureUtilNSS::rememberLocation(const std::string& id, const CERT
         std::vector<std::uint8_t>(cert.serialNumber.data, cert.serialNumber.data + cert.serialNumber.len)};
     locations_[id] = location;
     // The page receives the identifier with bytes outside 0x20-0x7F blanked.
-    std::string blanked = id;
-    for (char& c : blanked) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte > 0x7F) {
-            c = ' ';
-        }
-    }
+    std::string blanked = pageForm(id);
     if (blanked != id) {
         locations_[blanked] = std::move(location);
     }
@@ -396,13 +390,14 @@ std::string DigitalSignatureUtilNSS::getDigitalSignatureCertificates(std::string
         if (!issuerInList(authorities, parseDistinguishedName(issuer))) {
             return true;
         }
-        const std::string id = issuer + "-" + Base64::encode(serialOctets(*cert));
+        const std::string issuerField = listingField(issuer);
+        const std::string id = issuerField + "-" + Base64::encode(serialOctets(*cert));
         if (!result.empty()) {
             result += '|';
         }
-        result += issuer;
+        result += issuerField;
         result += '|';
-        result += nameToText(cert->subject);
+        result += listingField(nameToText(cert->subject));
         result += '|';
         result += id;
         rememberLocation(id, *cert);

@@ -133,11 +133,11 @@ int main() {
         return 2;
     }
     directory = dir;
-    addTo(L"Root", {"root", "unrelated", "accented", "dashed"}, false);
-    addTo(L"CA", {"int1", "int2"}, false);
+    addTo(L"Root", {"root", "unrelated", "accented", "dashed", "piperoot"}, false);
+    addTo(L"CA", {"int1", "int2", "pipeca"}, false);
     addTo(L"My",
           {"good", "good3072", "auth", "noku", "nokey", "expired", "future", "stranger", "accentuser",
-           "dashuser", "card"},
+           "dashuser", "card", "pipeuser"},
           true);
     const std::filesystem::path signatures = std::filesystem::path(directory) / "capi-signatures";
     std::filesystem::remove_all(signatures);
