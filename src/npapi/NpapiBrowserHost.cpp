@@ -148,10 +148,15 @@ variant NpapiBrowserHost::toVariant(const NPVariant& value) {
             return value.value.doubleValue;
         case NPVariantType_String: {
             const NPString& text = value.value.stringValue;
-            if (text.UTF8Characters == nullptr) {
-                return std::string();
+            std::string chars;
+            if (text.UTF8Characters != nullptr) {
+                chars.assign(text.UTF8Characters, text.UTF8Length);
             }
-            return std::string(text.UTF8Characters, text.UTF8Length);
+            variant result(std::move(chars));
+            // A short text moved out leaves its characters after the first behind; the text may be a
+            // PIN, so none of it stays on the stack.
+            chars.assign(chars.capacity(), 'X');
+            return result;
         }
         case NPVariantType_Object:
             return JSObjectPtr(std::make_shared<NPObjectAPI>(value.value.objectValue, sharedHost()));

@@ -71,7 +71,8 @@ void KorvaneAPI::registerMembers() {
 
     addProperty("testString", bindProperty(this, &KorvaneAPI::testString, &KorvaneAPI::setTestString));
     addProperty("version", bindProperty(this, &KorvaneAPI::version));
-    addProperty("pin", bindProperty(this, &KorvaneAPI::pin, &KorvaneAPI::setPin));
+    addProperty("pin", FB::PropertyFunctors{[this] { return FB::variant(pin()); },
+                                            [this](const FB::variant& value) { setPinValue(value); }});
     addProperty("lastError", bindProperty(this, &KorvaneAPI::lastError));
     addProperty("lastLowLevelError", bindProperty(this, &KorvaneAPI::lastLowLevelError));
     addProperty("lastErrorMessage", bindProperty(this, &KorvaneAPI::lastErrorMessage));
@@ -130,6 +131,67 @@ void KorvaneAPI::deletePinChar() {
 
 std::string KorvaneAPI::version() const {
     return PluginIdentity::kVersion;
+}
+
+namespace {
+
+void wipeText(std::string& text) {
+    volatile char* p = text.data();
+    for (std::size_t i = 0; i < text.size(); ++i)
+        p[i] = 'X';
+}
+
+// Overwrites the text of the given variants when it goes out of scope. The variants belong to the
+// caller (the bridge's argument list or converted value), which releases them right after the call.
+class PayloadWipe {
+  public:
+    explicit PayloadWipe(const FB::VariantList& values)
+        : begin_(values.data()), end_(begin_ + values.size()) {}
+    explicit PayloadWipe(const FB::variant& value) : begin_(&value), end_(begin_ + 1) {}
+    PayloadWipe(const PayloadWipe&) = delete;
+    PayloadWipe& operator=(const PayloadWipe&) = delete;
+    ~PayloadWipe() {
+        for (const FB::variant* v = begin_; v != end_; ++v)
+            const_cast<FB::variant*>(v)->overwriteText();  // the caller's own, non-const storage
+    }
+
+  private:
+    const FB::variant* begin_;
+    const FB::variant* end_;
+};
+
+}  // namespace
+
+FB::variant KorvaneAPI::invoke(const std::string& name, const FB::VariantList& args) {
+    if (name != "processPinChar")
+        return FB::JSAPIAuto::invoke(name, args);
+    PayloadWipe wipe(args);
+    return FB::JSAPIAuto::invoke(name, args);
+}
+
+void KorvaneAPI::setProperty(const std::string& name, const FB::variant& value) {
+    if (name != "pin") {
+        FB::JSAPIAuto::setProperty(name, value);
+        return;
+    }
+    PayloadWipe wipe(value);
+    FB::JSAPIAuto::setProperty(name, value);
+}
+
+void KorvaneAPI::setPinValue(const FB::variant& value) {
+    if (const auto* text = value.peek<std::string>()) {
+        setPin(*text);
+        return;
+    }
+    // Numbers and wide text: one converted copy, overwritten before it goes.
+    std::string converted = value.convert<std::string>();
+    try {
+        setPin(converted);
+    } catch (...) {
+        wipeText(converted);
+        throw;
+    }
+    wipeText(converted);
 }
 
 void KorvaneAPI::setPin(const std::string& value) {

@@ -44,6 +44,13 @@ class KorvaneAPI : public FB::JSAPIAuto {
     // Never gives the PIN back.
     std::string pin() const { return {}; }
     void setPin(const std::string& value);
+
+    // The PIN's page calls ("processPinChar" and writes of "pin") arrive as variants that the bridge
+    // releases afterwards; their text is overwritten here once the call is over, however it ends.
+    using FB::JSAPIAuto::invoke;
+    using FB::JSAPIAuto::setProperty;
+    FB::variant invoke(const std::string& name, const FB::VariantList& args) override;
+    void setProperty(const std::string& name, const FB::variant& value) override;
     std::int32_t lastError() const { return lastError_; }
     long lastLowLevelError() const { return lastLowLevelError_; }
     std::string lastErrorMessage() const { return lastErrorMessage_; }
@@ -55,6 +62,8 @@ class KorvaneAPI : public FB::JSAPIAuto {
 
   private:
     void registerMembers();
+    // The "pin" write, reading the page's text where it is instead of converting it to a copy.
+    void setPinValue(const FB::variant& value);
     DigitalSignatureUtil& engine();
     // Gives a typed PIN to the engine's cache under the module that asked for it, then wipes it here.
     void handOverPin();

@@ -100,10 +100,29 @@ bool numberFrom(const variant& v, T& out) {
     return true;
 }
 
+// A read-only stream buffer over text that stays where it is: parsing a number leaves no copy of the
+// text behind (it may be a PIN typed on the page).
+class TextView : public std::streambuf {
+  public:
+    explicit TextView(const std::string& text) {
+        char* begin = const_cast<char*>(text.data());  // only ever read through the get area
+        setg(begin, begin, begin + text.size());
+    }
+};
+
+// Overwrites a text of our own before it goes.
+void wipe(std::string& text) noexcept {
+    volatile char* p = text.data();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        p[i] = 'X';
+    }
+}
+
 // One extraction of T from a narrow stream over the text.
 template <class T>
 T numberFromText(const variant& v, const std::string& text) {
-    std::istringstream in(text);
+    TextView view(text);
+    std::istream in(&view);
     T value{};
     in >> value;
     if (in.fail()) {
@@ -189,11 +208,19 @@ T toNumber(const variant& v) {
     if (v.is_of_type<bool>()) {
         return static_cast<T>(v.get<bool>() ? 1 : 0);
     }
-    if (v.is_of_type<std::string>()) {
-        return numberFromText<T>(v, v.get<std::string>());
+    if (const auto* text = v.peek<std::string>()) {
+        return numberFromText<T>(v, *text);
     }
-    if (v.is_of_type<std::wstring>()) {
-        return numberFromText<T>(v, wideToUtf8(v.get<std::wstring>()));
+    if (const auto* wide = v.peek<std::wstring>()) {
+        std::string text = wideToUtf8(*wide);
+        try {
+            const T value = numberFromText<T>(v, text);
+            wipe(text);
+            return value;
+        } catch (...) {
+            wipe(text);
+            throw;
+        }
     }
     throw bad_variant_cast(v.type(), typeid(T));
 }
@@ -343,4 +370,17 @@ VariantMap toMap(const variant& v) {
 }
 
 }  // namespace variant_detail
+
+void variant::overwriteText() noexcept {
+    if (is_of_type<std::string>()) {
+        variant_detail::wipe(variant_detail::ref<std::string>(slot_));
+    } else if (is_of_type<std::wstring>()) {
+        std::wstring& text = variant_detail::ref<std::wstring>(slot_);
+        volatile wchar_t* p = text.data();
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            p[i] = L'X';
+        }
+    }
+}
+
 }  // namespace FB

@@ -297,6 +297,17 @@ class variant {
         return variant_detail::ref<T>(slot_);
     }
 
+    // The stored value itself, without a copy; null when the stored type is not T. For readers that
+    // must not leave copies of what they read (a PIN).
+    template <class T>
+    const T* peek() const noexcept {
+        return is_of_type<T>() ? &variant_detail::ref<T>(slot_) : nullptr;
+    }
+
+    // Overwrites the characters of stored text (std::string or std::wstring) with "X" in place, so a
+    // secret is gone before the variant's owner releases it; other values are left alone.
+    void overwriteText() noexcept;
+
     // Converting retrieval by the fixed conversion rules.
     template <class T>
     T convert() const {

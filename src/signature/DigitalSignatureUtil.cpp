@@ -37,8 +37,14 @@ void DigitalSignatureUtil::captureLowLevelError() {
     errorMessage_ = std::move(error.message);
 }
 
-void DigitalSignatureUtil::setPin(std::string moduleName, std::string pin) {
-    PinCache::instance().setPin(moduleName, std::move(pin));
+void DigitalSignatureUtil::setPin(const std::string& moduleName, const std::string& pin) {
+    PinCache& cache = PinCache::instance();
+    cache.setPin(moduleName, pin);
+    const PinEntry* entry = cache.find(moduleName);
+    // Handing the same refused PIN again changes nothing, as for a PIN the token refused.
+    if (pin.find('\0') != std::string::npos && entry != nullptr && !entry->rejected) {
+        cache.markRejected(moduleName);
+    }
 }
 
 bool DigitalSignatureUtil::isPinMissing() const {

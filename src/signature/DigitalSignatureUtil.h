@@ -32,7 +32,11 @@ class DigitalSignatureUtil {
     std::int32_t getLastLowLevelError() const { return lowLevelError_; }
     std::string getLastErrorMessage() const { return errorMessage_; }
 
-    void setPin(std::string moduleName, std::string pin);
+    // Hands a PIN to the process-wide cache, which keeps the one copy. A PIN holding a NUL cannot be
+    // presented to a token (their interfaces take C strings, which would end it early and log in with
+    // the part before the NUL): it is cached as rejected, so the next signing reports a wrong PIN the
+    // way the engine reports every refusal, without presenting anything.
+    void setPin(const std::string& moduleName, const std::string& pin);
     bool isPinMissing() const;
     bool isPinInvalid() const;
     std::vector<std::string> getModulesWithoutPin() const;

@@ -19,9 +19,10 @@ void PinEntry::wipe() {
     PinCache::notifyWipe(pin);
 }
 
-void PinEntry::replacePin(std::string newPin) {
+void PinEntry::replacePin(const std::string& newPin) {
+    // A longer PIN reallocates: the storage released then holds only "X".
     wipe();
-    pin = std::move(newPin);
+    pin.assign(newPin);
 }
 
 PinCache& PinCache::instance() {
@@ -33,19 +34,17 @@ PinCache::~PinCache() {
     clear();
 }
 
-void PinCache::setPin(const std::string& moduleName, std::string pin) {
+void PinCache::setPin(const std::string& moduleName, const std::string& pin) {
     auto it = entries_.find(moduleName);
     if (it == entries_.end()) {
-        entries_.emplace(std::piecewise_construct, std::forward_as_tuple(moduleName),
-                         std::forward_as_tuple(std::move(pin)));
+        entries_[moduleName].pin.assign(pin);
         return;
     }
     PinEntry& entry = it->second;
     if (entry.pin == pin) {
-        std::fill(pin.begin(), pin.end(), 'X');
         return;
     }
-    entry.replacePin(std::move(pin));
+    entry.replacePin(pin);
     entry.rejected = false;
 }
 

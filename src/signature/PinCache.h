@@ -19,8 +19,9 @@ class PinCache {
     ~PinCache();
 
     // Inserts a new entry, or replaces a different PIN (clearing the rejected mark, keeping the count).
-    // The same PIN again leaves the entry as it is, rejected or not.
-    void setPin(const std::string& moduleName, std::string pin);
+    // The same PIN again leaves the entry as it is, rejected or not. The entry's copy is the only one
+    // the cache makes; the caller wipes its own.
+    void setPin(const std::string& moduleName, const std::string& pin);
     // The card asked for a PIN that we do not have: the entry becomes empty, not rejected, count 0.
     void requirePin(const std::string& moduleName);
     // The card refused the PIN just presented.

@@ -10,13 +10,12 @@ struct PinEntry {
     std::int32_t retryCount = 0;
 
     PinEntry() = default;
-    explicit PinEntry(std::string p) : pin(std::move(p)) {}
     PinEntry(const PinEntry&) = delete;
     PinEntry& operator=(const PinEntry&) = delete;
     ~PinEntry();
 
     // Overwrites the PIN's characters with 'X' so the secret does not linger in freed storage.
     void wipe();
-    // Wipes the current PIN, then takes the new one.
-    void replacePin(std::string newPin);
+    // Wipes the current PIN, then copies the new one into this entry's own storage.
+    void replacePin(const std::string& newPin);
 };

@@ -229,3 +229,23 @@ TEST_F(KorvaneAPIEngineTest, EmptyPinWriteClearsThePinsOfEveryInstance) {
 }
 
 }  // namespace
+
+// Tokens take the PIN as a C string: "1234\0999" would log in as 1234. It is refused as a wrong PIN.
+TEST_F(KorvaneAPIEngineTest, PinWithEmbeddedNulIsRefusedAsWrong) {
+    const std::string card = pki::id("card");
+    const std::string hash = base64(sampleHash(20));
+    Embedded page;
+    EXPECT_EQ(page.call("signPkcs1", {card, hash}).convert<std::string>(), "");
+    ASSERT_EQ(page.text("pinModuleName"), card);
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        page.set("pin", pki::value("TOKEN_PIN") + std::string(1, '\0') + "999");
+        EXPECT_EQ(page.call("signPkcs1", {card, hash}).convert<std::string>(), "");
+        EXPECT_EQ(page.number("lastError"), 5);
+        EXPECT_TRUE(page.flag("isPinInvalid"));
+        EXPECT_EQ(page.number("pinRetryCount"), 1) << "the same refused PIN again counts once";
+    }
+    typePin(page, pki::value("TOKEN_PIN"));
+    EXPECT_NE(page.call("signPkcs1", {card, hash}).convert<std::string>(), "");
+    EXPECT_EQ(page.number("lastError"), 0);
+}
