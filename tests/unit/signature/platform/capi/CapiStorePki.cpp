@@ -1,8 +1,8 @@
 // Puts the make-pki certificates into the current user's CryptoAPI stores: the roots into "Root", the
 // intermediates into "CA", the user certificates into "My", each user key imported into a key container
 // of its own and linked to its certificate by a key provider record. Keys are imported explicitly because
-// a PFX import links keys wrongly under Wine. Run once before the engine tests; it replaces what an
-// earlier run left.
+// a PFX import links keys wrongly under Wine. Run once before the engine tests; certificates of the same
+// subject that an earlier run left are removed first.
 //
 // Usage: capi_store_pki   (reads KORVANE_PKI_DIR; empties KORVANE_PKI_DIR/capi-signatures)
 
@@ -78,6 +78,22 @@ DWORD importKey(const std::string& name, const std::wstring& container) {
     return keyType;
 }
 
+// A fixture built again has the same names and serials but new keys: drop what an earlier run left.
+void removeEarlier(HCERTSTORE store, const std::vector<BYTE>& der) {
+    PCCERT_CONTEXT fresh =
+        CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+    if (!fresh) {
+        fail("parsing a certificate");
+    }
+    while (PCCERT_CONTEXT old = CertFindCertificateInStore(
+               store, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_NAME, &fresh->pCertInfo->Subject, nullptr)) {
+        if (!CertDeleteCertificateFromStore(old)) {
+            fail("removing an earlier certificate");
+        }
+    }
+    CertFreeCertificateContext(fresh);
+}
+
 void addTo(const wchar_t* storeName, const std::vector<std::string>& names, bool withKeys) {
     HCERTSTORE store =
         CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, storeName);
@@ -86,6 +102,7 @@ void addTo(const wchar_t* storeName, const std::vector<std::string>& names, bool
     }
     for (const std::string& name : names) {
         const std::vector<BYTE> der = certificateDer(name);
+        removeEarlier(store, der);
         PCCERT_CONTEXT cert = nullptr;
         if (!CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
                                               static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
