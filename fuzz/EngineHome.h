@@ -1,0 +1,19 @@
+// The engine targets run the engine's own code paths without touching the user's certificates: HOME
+// points at an empty folder made for the run, so the engine finds no database and every store is empty.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+inline void useEmptyHome() {
+    static const bool done = [] {
+        std::string folder = (std::filesystem::temp_directory_path() / "korvane-fuzz-XXXXXX").string();
+        if (::mkdtemp(folder.data()) == nullptr) {
+            std::abort();
+        }
+        ::setenv("HOME", folder.c_str(), 1);
+        return true;
+    }();
+    (void)done;
+}
