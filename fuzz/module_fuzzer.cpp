@@ -246,8 +246,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         page.close();
         problems = page.browser().check();
     }
-    // The PIN state is process-wide; each run starts without it.
-    PinCache::instance().clear();
+    // PIN state outlives the page; each run starts without it.
+    PinCache::clearEveryOrigin();
     for (const std::string& problem : problems) {
         std::fprintf(stderr, "browser problem: %s\n", problem.c_str());
     }

@@ -10,6 +10,8 @@
 
 #include "core/Log.h"
 #include "core/SystemProxyDetector.h"
+#include "core/UrlOrigin.h"
+#include "core/UrlScheme.h"
 #include "scripting/utf_conversion.h"
 
 namespace FB {
@@ -81,6 +83,22 @@ void BrowserHost::installCallFunction(const void* instanceIdentity) {
     instanceId_ = std::to_string(id);
     callFunctionName_ = (boost::format(kCallFunctionName) % instanceId_).str();
     evaluateScript((boost::format(kCallFunctionScript) % instanceId_).str());
+}
+
+std::string BrowserHost::pageOrigin() {
+    try {
+        DOM::WindowPtr window = getPageWindow();
+        if (!window)
+            return {};
+        const std::string href = window->locationHref();
+        std::string origin = urlOrigin(href);
+        if (origin.empty() && urlScheme(href) == "file")
+            origin = href.substr(0, href.find_first_of("?#"));
+        return origin;
+    } catch (const std::exception& e) {
+        Log::info(kLogSource, std::string("Reading the page location failed: ") + e.what());
+        return {};
+    }
 }
 
 JSObjectPtr BrowserHost::getCallFunction() {

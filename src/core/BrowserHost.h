@@ -60,6 +60,11 @@ class BrowserHost : public ScriptHost, public std::enable_shared_from_this<Brows
     virtual DOM::WindowPtr getPageWindow() = 0;
     virtual DOM::ElementPtr getPluginElement() = 0;
 
+    // The origin ("scheme://host[:port]") of the page the instance is on, from window.location. A file:
+    // page has no such origin and stands for itself: its address without query and fragment. Empty when
+    // the page has no window or its location names no site (about:blank, data:).
+    virtual std::string pageOrigin();
+
     virtual void navigate(const std::string& url, const std::string& target) {}
 
     virtual void evaluateScript(const std::wstring& script);

@@ -1,6 +1,13 @@
 #include "plugin/Korvane.h"
 
+#include <atomic>
+
 #include "plugin/KorvaneAPI.h"
+
+namespace {
+// Numbers the instances whose page names no origin; such an origin never equals a page's.
+std::atomic<unsigned long> unnamedOrigins{0};
+}  // namespace
 
 Korvane::~Korvane() {
     // The API object goes first (unless the page still holds it), then the objects the host keeps for
@@ -8,6 +15,15 @@ Korvane::~Korvane() {
     rootObject_.reset();
     if (host())
         host()->releaseRetainedObjects();
+}
+
+void Korvane::attachHost(const FB::BrowserHostPtr& host) {
+    PluginCore::attachHost(host);
+    if (!pinOrigin_.empty())
+        return;
+    pinOrigin_ = host ? host->pageOrigin() : std::string();
+    if (pinOrigin_.empty())
+        pinOrigin_ = "unnamed:" + std::to_string(++unnamedOrigins);
 }
 
 bool Korvane::handleEvent(FB::PluginEvent* event, FB::PluginEventSource* source) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "core/PluginCore.h"
 #include "core/PluginEvent.h"
 #include "core/PluginWindow.h"
@@ -20,6 +22,13 @@ class Korvane : public FB::PluginCore {
     FB::JSAPIPtr getScriptObject() override;
     bool wantsWindowless() override { return false; }
 
+    // Reads the page's origin from the first host: the instance keeps its PINs under that origin for its
+    // whole life, whatever the page does to its location later.
+    void attachHost(const FB::BrowserHostPtr& host) override;
+    // The origin whose PINs this instance uses. A page that names no origin (no window, a file: page)
+    // gets one of its own, shared with no other instance.
+    const std::string& pinOrigin() const { return pinOrigin_; }
+
     virtual bool onMouseDown(FB::MouseDownEvent* event, FB::PluginWindow* window) { return false; }
     virtual bool onMouseUp(FB::MouseUpEvent* event, FB::PluginWindow* window) { return false; }
     virtual bool onMouseMove(FB::MouseMoveEvent* event, FB::PluginWindow* window) { return false; }
@@ -29,4 +38,5 @@ class Korvane : public FB::PluginCore {
   private:
     // The cached root object, kept here so that destruction can drop it before the host is touched.
     FB::JSAPIPtr rootObject_;
+    std::string pinOrigin_;
 };

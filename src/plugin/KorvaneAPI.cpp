@@ -51,7 +51,10 @@ void KorvaneAPI::setEngineMaker(EngineMaker maker) {
 }
 
 KorvaneAPI::KorvaneAPI(const std::shared_ptr<Korvane>& plugin, const FB::BrowserHostPtr& host)
-    : FB::JSAPIAuto("<JSAPI-Auto Javascript Object>"), plugin_(plugin), host_(host) {
+    : FB::JSAPIAuto("<JSAPI-Auto Javascript Object>"),
+      plugin_(plugin),
+      host_(host),
+      pinOrigin_(plugin ? plugin->pinOrigin() : std::string()) {
     registerMembers();
 }
 
@@ -197,7 +200,7 @@ void KorvaneAPI::setPinValue(const FB::variant& value) {
 void KorvaneAPI::setPin(const std::string& value) {
     pinBuffer_.assign(value);
     if (value.empty()) {
-        // Forget every PIN of the process, and start over with a fresh engine next time.
+        // Forget every PIN of this page's origin, and start over with a fresh engine next time.
         engine().clearPins();
         engine_.reset();
     }
@@ -216,6 +219,7 @@ DigitalSignatureUtil& KorvaneAPI::engine() {
             maker = slot.maker;
         }
         engine_ = maker ? maker() : makePlatformEngine();
+        engine_->setPinOrigin(pinOrigin_);
     }
     return *engine_;
 }

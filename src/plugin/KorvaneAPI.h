@@ -14,7 +14,8 @@ class Korvane;
 
 // The scriptable object a page sees for one embedded signing plug-in. It forwards listing, certificate
 // retrieval and signing to the engine, holds the PIN the page types until the next engine call hands it
-// to the process-wide PIN cache, and exposes the engine's error and PIN state as read-only properties.
+// to the PIN cache of the page's origin, and exposes the engine's error and PIN state as read-only
+// properties. The PIN state it reports and clears is that of its own origin only.
 // Engine refusals never raise script exceptions: the call returns the engine's text and the page reads
 // the error properties.
 //
@@ -74,6 +75,7 @@ class KorvaneAPI : public FB::JSAPIAuto {
 
     std::weak_ptr<Korvane> plugin_;
     FB::BrowserHostPtr host_;
+    std::string pinOrigin_;
     std::string testString_;
     PinBuffer pinBuffer_;
     std::int32_t lastError_ = 0;

@@ -37,8 +37,12 @@ void DigitalSignatureUtil::captureLowLevelError() {
     errorMessage_ = std::move(error.message);
 }
 
+PinCache& DigitalSignatureUtil::pinCache() const {
+    return PinCache::forOrigin(pinOrigin_);
+}
+
 void DigitalSignatureUtil::setPin(const std::string& moduleName, const std::string& pin) {
-    PinCache& cache = PinCache::instance();
+    PinCache& cache = pinCache();
     cache.setPin(moduleName, pin);
     const PinEntry* entry = cache.find(moduleName);
     // Handing the same refused PIN again changes nothing, as for a PIN the token refused.
@@ -48,23 +52,23 @@ void DigitalSignatureUtil::setPin(const std::string& moduleName, const std::stri
 }
 
 bool DigitalSignatureUtil::isPinMissing() const {
-    return PinCache::instance().anyMissing();
+    return pinCache().anyMissing();
 }
 
 bool DigitalSignatureUtil::isPinInvalid() const {
-    return PinCache::instance().anyRejected();
+    return pinCache().anyRejected();
 }
 
 std::vector<std::string> DigitalSignatureUtil::getModulesWithoutPin() const {
-    return PinCache::instance().modulesWithoutPin();
+    return pinCache().modulesWithoutPin();
 }
 
 std::vector<std::string> DigitalSignatureUtil::getModulesWithInvalidPin() const {
-    return PinCache::instance().modulesWithInvalidPin();
+    return pinCache().modulesWithInvalidPin();
 }
 
 std::int32_t DigitalSignatureUtil::getPinRetryCount(std::string moduleName) const {
-    return PinCache::instance().retryCount(moduleName);
+    return pinCache().retryCount(moduleName);
 }
 
 std::string DigitalSignatureUtil::normalizeText(std::string_view text) {

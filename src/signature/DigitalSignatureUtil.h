@@ -9,9 +9,12 @@
 #include "signature/ErrorCode.h"
 #include "signature/NameAttributes.h"
 
+class PinCache;
+
 // The certificate and signature engine: lists the certificates fit for signing, fetches one by its
 // identifier and signs a hash with its key. Refusals never throw; each request leaves an error code,
-// the platform's error code and its text behind, and PIN state lives in the process-wide PinCache.
+// the platform's error code and its text behind. PIN state lives in the PinCache of the page origin the
+// engine works for, so the PIN methods and the platform engines see only that origin's entries.
 class DigitalSignatureUtil {
   public:
     DigitalSignatureUtil() = default;
@@ -26,16 +29,21 @@ class DigitalSignatureUtil {
     virtual NameAttributesList expandCaSubjectNames(std::string caSubjectNames) = 0;
     virtual std::string getCertificate(std::string id) = 0;
     virtual std::string signPkcs1(std::string id, std::string data) = 0;
+    // Forgets every PIN of this engine's origin, wiping them.
     virtual void clearPins() = 0;
 
     std::int32_t getLastError() const { return static_cast<std::int32_t>(errorCode_); }
     std::int32_t getLastLowLevelError() const { return lowLevelError_; }
     std::string getLastErrorMessage() const { return errorMessage_; }
 
-    // Hands a PIN to the process-wide cache, which keeps the one copy. A PIN holding a NUL cannot be
-    // presented to a token (their interfaces take C strings, which would end it early and log in with
-    // the part before the NUL): it is cached as rejected, so the next signing reports a wrong PIN the
-    // way the engine reports every refusal, without presenting anything.
+    // The page origin whose PINs this engine reads and writes; set by its owner right after creation.
+    void setPinOrigin(std::string origin) { pinOrigin_ = std::move(origin); }
+    const std::string& pinOrigin() const { return pinOrigin_; }
+
+    // Hands a PIN to the cache of the engine's origin, which keeps the one copy. A PIN holding a NUL
+    // cannot be presented to a token (their interfaces take C strings, which would end it early and log
+    // in with the part before the NUL): it is cached as rejected, so the next signing reports a wrong PIN
+    // the way the engine reports every refusal, without presenting anything.
     void setPin(const std::string& moduleName, const std::string& pin);
     bool isPinMissing() const;
     bool isPinInvalid() const;
@@ -72,8 +80,11 @@ class DigitalSignatureUtil {
     // Records the platform's last error and its text as the low-level error.
     void captureLowLevelError();
     virtual PlatformError lastPlatformError() const = 0;
+    // The PIN cache of this engine's origin.
+    PinCache& pinCache() const;
 
   private:
+    std::string pinOrigin_;
     ErrorCode errorCode_ = ErrorCode::None;
     std::int32_t lowLevelError_ = 0;
     std::string errorMessage_;

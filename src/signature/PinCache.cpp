@@ -25,9 +25,22 @@ void PinEntry::replacePin(const std::string& newPin) {
     pin.assign(newPin);
 }
 
-PinCache& PinCache::instance() {
-    static PinCache cache;
-    return cache;
+namespace {
+// Entries are never erased, so a reference from forOrigin stays valid for the process.
+std::map<std::string, PinCache>& cachesByOrigin() {
+    static std::map<std::string, PinCache> caches;
+    return caches;
+}
+}  // namespace
+
+PinCache& PinCache::forOrigin(const std::string& origin) {
+    return cachesByOrigin().try_emplace(origin).first->second;
+}
+
+void PinCache::clearEveryOrigin() {
+    for (auto& [origin, cache] : cachesByOrigin()) {
+        cache.clear();
+    }
 }
 
 PinCache::~PinCache() {

@@ -7,11 +7,16 @@
 
 #include "signature/PinEntry.h"
 
-// The process-wide map from PIN module name (a certificate identifier) to its PIN state. Shared by every
-// engine and so by every plug-in instance; used from the browser's main thread only, hence no lock.
+// The PIN state of one page origin: a map from PIN module name (a certificate identifier) to its entry.
+// The process keeps one cache per origin, so a PIN typed on one site's page never signs for another
+// site, while every instance and engine of the same origin shares it. Used from the browser's main
+// thread only, hence no lock.
 class PinCache {
   public:
-    static PinCache& instance();
+    // The cache of origin ("scheme://host[:port]"), made empty on first use and kept for the process.
+    static PinCache& forOrigin(const std::string& origin);
+    // Empties the cache of every origin.
+    static void clearEveryOrigin();
 
     PinCache() = default;
     PinCache(const PinCache&) = delete;

@@ -99,11 +99,11 @@ TEST_F(KorvaneAPITest, TypedPinIsHandedOverOnlyWhenAModuleAsksForIt) {
     typePin(page, "1234");
     page.call("getCertificate", {"id"});
     EXPECT_EQ(page.number("pinLength"), 4) << "no module name yet: the PIN stays";
-    EXPECT_TRUE(PinCache::instance().empty());
+    EXPECT_TRUE(PinCache::forOrigin(kPageOrigin).empty());
 
     script.duringCall = [] {
-        if (!PinCache::instance().find("card-1"))
-            PinCache::instance().requirePin("card-1");
+        if (!PinCache::forOrigin(kPageOrigin).find("card-1"))
+            PinCache::forOrigin(kPageOrigin).requirePin("card-1");
     };
     script.error = ErrorCode::PinRequired;
     page.call("signPkcs1", {"card-1", "hash"});
@@ -115,8 +115,8 @@ TEST_F(KorvaneAPITest, TypedPinIsHandedOverOnlyWhenAModuleAsksForIt) {
     script.signature = "c2ln";
     EXPECT_EQ(page.call("signPkcs1", {"card-1", "hash"}).convert<std::string>(), "c2ln");
     EXPECT_EQ(page.number("pinLength"), 0);
-    ASSERT_NE(PinCache::instance().find("card-1"), nullptr);
-    EXPECT_EQ(PinCache::instance().find("card-1")->pin, "1234");
+    ASSERT_NE(PinCache::forOrigin(kPageOrigin).find("card-1"), nullptr);
+    EXPECT_EQ(PinCache::forOrigin(kPageOrigin).find("card-1")->pin, "1234");
     EXPECT_FALSE(page.flag("isPinMissing"));
     EXPECT_EQ(page.text("pinModuleName"), "");
 }
@@ -124,7 +124,7 @@ TEST_F(KorvaneAPITest, TypedPinIsHandedOverOnlyWhenAModuleAsksForIt) {
 TEST_F(KorvaneAPITest, RejectedPinIsReportedBeforeMissingOne) {
     Embedded page;
     script.duringCall = [] {
-        PinCache& cache = PinCache::instance();
+        PinCache& cache = PinCache::forOrigin(kPageOrigin);
         cache.requirePin("a-missing");
         cache.setPin("z-rejected", "0000");
         cache.markRejected("z-rejected");
@@ -140,8 +140,8 @@ TEST_F(KorvaneAPITest, RejectedPinIsReportedBeforeMissingOne) {
 
     // Once nothing is rejected the missing one shows.
     script.duringCall = [] {
-        PinCache::instance().setPin("m-rejected", "2");
-        PinCache::instance().setPin("z-rejected", "3");
+        PinCache::forOrigin(kPageOrigin).setPin("m-rejected", "2");
+        PinCache::forOrigin(kPageOrigin).setPin("z-rejected", "3");
     };
     page.call("getCertificate", {"x"});
     EXPECT_FALSE(page.flag("isPinInvalid"));
@@ -208,9 +208,9 @@ TEST_F(KorvaneAPITest, EmptyPinWriteRecreatesTheEngine) {
     page.call("getCertificate", {"y"});
     EXPECT_EQ(script.made, 1) << "one engine serves later calls";
 
-    PinCache::instance().setPin("someone", "5555");
+    PinCache::forOrigin(kPageOrigin).setPin("someone", "5555");
     page.set("pin", "");
-    EXPECT_TRUE(PinCache::instance().empty());
+    EXPECT_TRUE(PinCache::forOrigin(kPageOrigin).empty());
     EXPECT_EQ(script.alive, 0) << "the engine is discarded";
     page.call("getCertificate", {"z"});
     EXPECT_EQ(script.made, 2);
@@ -230,13 +230,48 @@ TEST_F(KorvaneAPITest, RetryCountAsksTheEngineForTheCurrentModule) {
     EXPECT_EQ(script.made, 1) << "reading it makes the engine";
 
     script.duringCall = [] {
-        PinCache::instance().setPin("card", "1");
-        PinCache::instance().markRejected("card");
-        PinCache::instance().setPin("card", "2");
-        PinCache::instance().markRejected("card");
+        PinCache::forOrigin(kPageOrigin).setPin("card", "1");
+        PinCache::forOrigin(kPageOrigin).markRejected("card");
+        PinCache::forOrigin(kPageOrigin).setPin("card", "2");
+        PinCache::forOrigin(kPageOrigin).markRejected("card");
     };
     page.call("signPkcs1", {"card", "h"});
     EXPECT_EQ(page.number("pinRetryCount"), 2);
+}
+
+TEST_F(KorvaneAPITest, PinStateBelongsToThePageOrigin) {
+    script.cardPin = "1234";
+    script.signature = "c2ln";
+    Embedded a;
+    Embedded b({}, "https://other.test");
+
+    a.call("signPkcs1", {"card", "h"});
+    ASSERT_TRUE(a.flag("isPinMissing"));
+    b.call("getCertificate", {"x"});
+    EXPECT_FALSE(b.flag("isPinMissing")) << "A's pending PIN is not B's business";
+    EXPECT_EQ(b.text("pinModuleName"), "");
+
+    typePin(a, "1234");
+    EXPECT_EQ(a.call("signPkcs1", {"card", "h"}).convert<std::string>(), "c2ln");
+    Embedded sameSite;
+    EXPECT_EQ(sameSite.call("signPkcs1", {"card", "h"}).convert<std::string>(), "c2ln")
+        << "instances of one origin share the PIN";
+
+    // B has typed nothing: the card asks B for a PIN of its own.
+    EXPECT_EQ(b.call("signPkcs1", {"card", "h"}).convert<std::string>(), "");
+    EXPECT_EQ(b.number("lastError"), 11);
+    EXPECT_TRUE(b.flag("isPinMissing"));
+    EXPECT_EQ(b.text("pinModuleName"), "card");
+
+    // A wrong PIN on B counts on B only, and B's "pin = ''" leaves A's PIN alone.
+    typePin(b, "0000");
+    b.call("signPkcs1", {"card", "h"});
+    EXPECT_EQ(b.number("pinRetryCount"), 1);
+    b.set("pin", "");
+    EXPECT_EQ(a.call("signPkcs1", {"card", "h"}).convert<std::string>(), "c2ln");
+    EXPECT_FALSE(a.flag("isPinInvalid"));
+    EXPECT_EQ(a.number("pinRetryCount"), 0);
+    EXPECT_EQ(PinCache::forOrigin("https://other.test").size(), 0u);
 }
 
 std::vector<std::string> wipes;
@@ -266,7 +301,7 @@ TEST_F(PinWipeTest, BufferIsOverwrittenBeforeRelease) {
 
 TEST_F(PinWipeTest, BufferIsOverwrittenOnHandOverAndOnPinWrite) {
     Embedded page;
-    script.duringCall = [] { PinCache::instance().requirePin("card"); };
+    script.duringCall = [] { PinCache::forOrigin(kPageOrigin).requirePin("card"); };
     page.call("signPkcs1", {"card", "h"});
     script.duringCall = nullptr;
 
@@ -274,7 +309,7 @@ TEST_F(PinWipeTest, BufferIsOverwrittenOnHandOverAndOnPinWrite) {
     page.call("signPkcs1", {"card", "h"});
     ASSERT_EQ(wipes.size(), 1u);
     EXPECT_EQ(wipes[0], "XXXX");
-    EXPECT_EQ(PinCache::instance().find("card")->pin, "1234");
+    EXPECT_EQ(PinCache::forOrigin(kPageOrigin).find("card")->pin, "1234");
 
     page.set("pin", "98765");
     EXPECT_EQ(wipes.size(), 1u) << "the buffer was empty";

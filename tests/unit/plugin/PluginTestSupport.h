@@ -17,10 +17,15 @@
 
 namespace plugintest {
 
+// The origin of the pages the tests embed the plug-in in, unless a test names another.
+inline const std::string kPageOrigin = "https://page.test";
+
 class TestHost : public FB::BrowserHost {
   public:
+    explicit TestHost(std::string pageOrigin = kPageOrigin) : origin_(std::move(pageOrigin)) {}
     ~TestHost() override { drain(); }
 
+    std::string pageOrigin() override { return origin_; }
     void* contextIdentity() const override { return const_cast<TestHost*>(this); }
     FB::DOM::DocumentPtr getPageDocument() override { return nullptr; }
     FB::DOM::WindowPtr getPageWindow() override { return nullptr; }
@@ -52,6 +57,7 @@ class TestHost : public FB::BrowserHost {
     FB::BrowserStreamPtr makePostStream(const FB::BrowserStreamRequest&) override { return nullptr; }
 
   private:
+    std::string origin_;
     std::deque<std::pair<MainThreadFunction, void*>> queue_;
 };
 
@@ -84,10 +90,11 @@ class PageFunction : public FB::JSObject {
 };
 
 // One embedded instance as the browser adapter sets it up: made by the process factory, given its host
-// and the element's parameters; `api` is its root scriptable object, as the page holds it.
+// (on a page of `origin`) and the element's parameters; `api` is its root scriptable object, as the
+// page holds it.
 struct Embedded {
-    explicit Embedded(const FB::VariantMap& params = {}) {
-        host = std::make_shared<TestHost>();
+    explicit Embedded(const FB::VariantMap& params = {}, const std::string& origin = kPageOrigin) {
+        host = std::make_shared<TestHost>(origin);
         plugin = processFactory()->makePlugin("application/x-korvane");
         plugin->attachHost(host);
         plugin->storeParams(params);

@@ -25,6 +25,9 @@ struct Script {
     bool throwOnCall = false;
     std::function<void()> duringCall;  // runs inside each engine operation
     std::function<void()> onDestroy;
+    // When set, signing acts as a card with this PIN, on the PIN cache of the engine's origin: it asks
+    // for a PIN it lacks, refuses a wrong one (once per PIN), and signs with the right one.
+    std::string cardPin;
 
     // What the engines saw.
     std::vector<std::string> calls;  // "list:<filter>", "cert:<id>", "sign:<id>|<data>", "clearPins"
@@ -50,17 +53,38 @@ class ScriptedEngine : public DigitalSignatureUtil {
     NameAttributesList expandCaSubjectNames(std::string) override { return {}; }
     std::string getCertificate(std::string id) override { return answer("cert:" + id, script_->certificate); }
     std::string signPkcs1(std::string id, std::string data) override {
+        if (!script_->cardPin.empty() && !cardAccepts(id)) {
+            script_->calls.push_back("sign:" + id + "|" + data);
+            return {};
+        }
         return answer("sign:" + id + "|" + data, script_->signature);
     }
     void clearPins() override {
         script_->calls.push_back("clearPins");
-        PinCache::instance().clear();
+        pinCache().clear();
     }
 
   protected:
     PlatformError lastPlatformError() const override { return {script_->lowLevelError, script_->message}; }
 
   private:
+    bool cardAccepts(const std::string& id) {
+        PinCache& cache = pinCache();
+        const PinEntry* entry = cache.find(id);
+        if (!entry || entry->pin.empty()) {
+            cache.requirePin(id);
+            setErrorCode(ErrorCode::PinRequired);
+            return false;
+        }
+        if (entry->rejected || entry->pin != script_->cardPin) {
+            if (!entry->rejected)
+                cache.markRejected(id);
+            setErrorCode(ErrorCode::WrongPin);
+            return false;
+        }
+        return true;
+    }
+
     std::string answer(const std::string& call, const std::string& text) {
         script_->calls.push_back(call);
         if (script_->duringCall)
@@ -81,11 +105,11 @@ class ScriptedEngines {
     ScriptedEngines() : script(std::make_shared<Script>()) {
         auto shared = script;
         KorvaneAPI::setEngineMaker([shared] { return std::make_unique<ScriptedEngine>(shared); });
-        PinCache::instance().clear();
+        PinCache::clearEveryOrigin();
     }
     ~ScriptedEngines() {
         KorvaneAPI::setEngineMaker(nullptr);
-        PinCache::instance().clear();
+        PinCache::clearEveryOrigin();
     }
 
     std::shared_ptr<Script> script;

@@ -84,8 +84,8 @@ inline const std::set<std::string> kChainSigners = {"good", "good3072", "card"};
 template <typename Delegate>
 class EngineContract : public ::testing::Test {
   protected:
-    void SetUp() override { PinCache::instance().clear(); }
-    void TearDown() override { PinCache::instance().clear(); }
+    void SetUp() override { PinCache::clearEveryOrigin(); }
+    void TearDown() override { PinCache::clearEveryOrigin(); }
 
     // The fixture certificates a listing yields, by name.
     std::set<std::string> listedNames(const std::string& listing) {
@@ -315,7 +315,7 @@ TYPED_TEST_P(EngineContract, SoftwareKeysSignEveryHashLength) {
     octets = Base64::decode(this->sign(this->id("expired"), late), 4096);
     ASSERT_TRUE(octets) << this->engine->getLastError();
     TypeParam::checkSignature("expired", "sha256", late, *octets);
-    EXPECT_TRUE(PinCache::instance().empty());
+    EXPECT_TRUE(PinCache::forOrigin("").empty());
 }
 
 TYPED_TEST_P(EngineContract, BadInputGivesItsCodeAndCachesNothing) {
@@ -341,7 +341,7 @@ TYPED_TEST_P(EngineContract, BadInputGivesItsCodeAndCachesNothing) {
         if (TypeParam::kTextForEveryError) {
             EXPECT_NE(this->engine->getLastErrorMessage(), "") << c.id;
         }
-        EXPECT_TRUE(PinCache::instance().empty()) << c.id;
+        EXPECT_TRUE(PinCache::forOrigin("").empty()) << c.id;
     }
 }
 

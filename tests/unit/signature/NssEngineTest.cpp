@@ -82,8 +82,8 @@ namespace {
 
 class NssSigningTest : public ::testing::Test {
   protected:
-    void SetUp() override { PinCache::instance().clear(); }
-    void TearDown() override { PinCache::instance().clear(); }
+    void SetUp() override { PinCache::clearEveryOrigin(); }
+    void TearDown() override { PinCache::clearEveryOrigin(); }
 
     std::string sign(const std::string& name, const Bytes& hash) {
         return engine.signPkcs1(pki.id(name), Base64::encode(hash));
@@ -110,7 +110,7 @@ TEST_F(NssSigningTest, PinDialogueOnTheCardToken) {
     const std::string id = pki.id("card");
     const std::string pin = pki.value("TOKEN_PIN");
     const Bytes hash = contract::hashOf("signed on the card", 32);
-    PinCache& cache = PinCache::instance();
+    PinCache& cache = PinCache::forOrigin("");
 
     // 1. No PIN yet: the token needs one, the engine asks for it under the identifier.
     EXPECT_EQ(sign("card", hash), "");

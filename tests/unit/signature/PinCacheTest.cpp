@@ -15,15 +15,15 @@ void recordWipe(const std::string& text) {
 class PinCacheTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        PinCache::instance().clear();
+        PinCache::clearEveryOrigin();
         wiped.clear();
         PinCache::setWipeObserver(recordWipe);
     }
     void TearDown() override {
-        PinCache::instance().clear();
+        PinCache::clearEveryOrigin();
         PinCache::setWipeObserver(nullptr);
     }
-    PinCache& cache = PinCache::instance();
+    PinCache& cache = PinCache::forOrigin("");
 };
 }  // namespace
 
@@ -90,19 +90,26 @@ TEST_F(PinCacheTest, QueriesSpanTheWholeCacheInKeyOrder) {
     EXPECT_EQ(engine.getPinRetryCount("d"), 1);
 }
 
-TEST_F(PinCacheTest, ClearPinsOfOneEngineEmptiesTheCacheOfAllAndWipes) {
+TEST_F(PinCacheTest, ClearPinsEmptiesTheCacheOfTheEnginesOriginOnlyAndWipes) {
     auto firstOwner = DigitalSignatureUtil::create();
     auto secondOwner = DigitalSignatureUtil::create();
+    auto otherSiteOwner = DigitalSignatureUtil::create();
     DigitalSignatureUtil& first = *firstOwner;
     DigitalSignatureUtil& second = *secondOwner;
+    DigitalSignatureUtil& otherSite = *otherSiteOwner;
+    otherSite.setPinOrigin("https://b.test");
     first.setPin("card-1", "123456");
     second.setPin("card-2", "");
+    otherSite.setPin("card-1", "999");
     EXPECT_TRUE(second.isPinMissing());
+    EXPECT_FALSE(otherSite.isPinMissing()) << "queries see their own origin only";
     first.clearPins();
     EXPECT_FALSE(second.isPinMissing());
     EXPECT_TRUE(second.getModulesWithoutPin().empty());
     EXPECT_TRUE(cache.empty());
     EXPECT_EQ(wiped, std::vector<std::string>{"XXXXXX"});
+    ASSERT_NE(PinCache::forOrigin("https://b.test").find("card-1"), nullptr);
+    EXPECT_EQ(PinCache::forOrigin("https://b.test").find("card-1")->pin, "999");
 }
 
 TEST_F(PinCacheTest, FreshEngineHasNoErrorState) {

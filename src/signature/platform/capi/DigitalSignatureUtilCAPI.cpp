@@ -45,7 +45,7 @@ DigitalSignatureUtilCAPI::DigitalSignatureUtilCAPI() : api_(&CapiFunctions::syst
 DigitalSignatureUtilCAPI::DigitalSignatureUtilCAPI(const CapiFunctions& api) : api_(&api) {}
 
 void DigitalSignatureUtilCAPI::clearPins() {
-    PinCache::instance().clear();
+    pinCache().clear();
 }
 
 DigitalSignatureUtil::PlatformError DigitalSignatureUtilCAPI::lastPlatformError() const {
@@ -392,7 +392,7 @@ std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std
     // 5g: a card key gets the cached PIN, unless the card already refused that very PIN.
     bool presented = false;
     bool refused = false;
-    PinCache& cache = PinCache::instance();
+    PinCache& cache = pinCache();
     if (!software) {
         if (const PinEntry* entry = cache.find(id)) {
             refused = entry->rejected;

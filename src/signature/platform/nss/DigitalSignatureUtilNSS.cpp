@@ -265,7 +265,7 @@ SECStatus DigitalSignatureUtilNSS::checkUserPassword(PK11SlotInfo* slot, const s
 }
 
 void DigitalSignatureUtilNSS::clearPins() {
-    PinCache::instance().clear();
+    pinCache().clear();
 }
 
 std::string DigitalSignatureUtilNSS::nameToText(const CERTName& name) {
@@ -489,7 +489,7 @@ DigitalSignatureUtilNSS::KeyOutcome DigitalSignatureUtilNSS::signWithCertificate
     bool presented = false;
     bool refused = false;
     if (!software) {
-        PinCache& cache = PinCache::instance();
+        PinCache& cache = pinCache();
         const PinEntry* entry = cache.find(id);
         refused = entry && entry->rejected;
         const bool needsLogin = PK11_NeedLogin(slot.get()) && !PK11_IsLoggedIn(slot.get(), nullptr);

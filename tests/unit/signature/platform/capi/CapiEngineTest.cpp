@@ -176,7 +176,7 @@ TEST(CapiKeys, ACardRecordWithoutItsProviderFailsWithTheProvidersError) {
     EXPECT_EQ(sign(engine, pki().id("card"), Bytes(32, 7)), "");
     EXPECT_EQ(engine.getLastError(), 12);
     EXPECT_EQ(static_cast<std::uint32_t>(engine.getLastLowLevelError()), 0x80090019u);  // NTE_KEYSET_NOT_DEF
-    EXPECT_TRUE(PinCache::instance().empty());
+    EXPECT_TRUE(PinCache::forOrigin("").empty());
 }
 
 // A smart card behind the CryptoAPI table: every provider call for the card's context is scripted and
@@ -350,12 +350,12 @@ const CapiFunctions& ScriptedCard::functions() {
 class CapiCardTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        PinCache::instance().clear();
+        PinCache::clearEveryOrigin();
         ScriptedCard::current = &card;
     }
     void TearDown() override {
         ScriptedCard::current = nullptr;
-        PinCache::instance().clear();
+        PinCache::clearEveryOrigin();
     }
     std::string sign() { return engine.signPkcs1(id, Base64::encode(contract::hashOf("card", 32))); }
     std::vector<std::string> takeCalls() { return std::exchange(card.calls, {}); }
@@ -370,7 +370,7 @@ using Calls = std::vector<std::string>;
 }  // namespace
 
 TEST_F(CapiCardTest, PinDialogue) {
-    PinCache& cache = PinCache::instance();
+    PinCache& cache = PinCache::forOrigin("");
     // 1. Silent context, no PIN: the card needs one; the entry waits with an empty PIN.
     EXPECT_EQ(sign(), "");
     EXPECT_EQ(engine.getLastError(), 11);
@@ -442,7 +442,7 @@ TEST_F(CapiCardTest, TheFailingCallsErrorSurvivesTheCleanUp) {
     EXPECT_EQ(static_cast<std::uint32_t>(engine.getLastLowLevelError()), 0x80090008u);
     // A card key is not reopened with another provider.
     EXPECT_EQ(takeCalls(), (Calls{"acquire", "createHash", "release"}));
-    EXPECT_TRUE(PinCache::instance().empty());
+    EXPECT_TRUE(PinCache::forOrigin("").empty());
 }
 
 TEST(CapiStores, AStoreThatCannotBeOpenedFailsEveryRequest) {

@@ -1,0 +1,30 @@
+# Run by `cmake --install`: writes the host manifests, naming the installed host by its absolute path,
+# into every folder where Chromium, Chrome and Firefox look for them. The variables come from the
+# install(CODE) step before this script; CMAKE_INSTALL_PREFIX is the prefix of this install run.
+if(IS_ABSOLUTE "${KORVANE_HOST_LIBEXEC}")
+  set(KORVANE_HOST_PATH "${KORVANE_HOST_LIBEXEC}/korvane/korvane-host")
+else()
+  set(KORVANE_HOST_PATH "${CMAKE_INSTALL_PREFIX}/${KORVANE_HOST_LIBEXEC}/korvane/korvane-host")
+endif()
+
+if(KORVANE_HOST_FOR_USER)
+  if("$ENV{HOME}" STREQUAL "")
+    message(FATAL_ERROR "Installing the host manifests for one user needs HOME")
+  endif()
+  set(chromium_dirs "$ENV{HOME}/.config/chromium/NativeMessagingHosts"
+                    "$ENV{HOME}/.config/google-chrome/NativeMessagingHosts")
+  set(firefox_dirs "$ENV{HOME}/.mozilla/native-messaging-hosts")
+else()
+  set(chromium_dirs "/etc/chromium/native-messaging-hosts" "/etc/opt/chrome/native-messaging-hosts")
+  set(firefox_dirs "/usr/lib/mozilla/native-messaging-hosts")
+endif()
+
+foreach(kind chromium firefox)
+  file(READ "${KORVANE_HOST_MANIFESTS}/${kind}.json.in" template)
+  string(CONFIGURE "${template}" manifest @ONLY)
+  foreach(dir IN LISTS ${kind}_dirs)
+    set(target "$ENV{DESTDIR}${dir}/eu.brindlemoor.korvane.json")
+    message(STATUS "Installing: ${target}")
+    file(WRITE "${target}" "${manifest}")
+  endforeach()
+endforeach()
