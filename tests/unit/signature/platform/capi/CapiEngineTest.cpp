@@ -26,6 +26,14 @@ std::string inCodePage(std::string text) {
     return text;
 }
 
+// The expected texts are in code page 1252, which Wine takes from the language of LANG (C, en_US, es_ES).
+class CodePage1252 : public ::testing::Environment {
+  public:
+    void SetUp() override { ASSERT_EQ(GetACP(), 1252u) << "run with LANG pinned to C or en_US.UTF-8"; }
+};
+[[maybe_unused]] ::testing::Environment* const codePage =
+    ::testing::AddGlobalTestEnvironment(new CodePage1252);
+
 bool underWine() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
