@@ -1,7 +1,7 @@
 // The "CaSubjectNames" parameter as a page writes it: a list of names split at "|" and parsed into
 // normalized attribute maps. Every parsed key and value must be in normalized form and free of the
-// separators, every parsed member must be found in its own list, and the engine must hand the same list
-// back from the expansion (with no authorities known, nothing is added) and list nothing.
+// separators, and every parsed member must be found in its own list. On Unix, where the run's stores are
+// empty, the engine must hand the same list back from the expansion and list nothing.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,8 +19,6 @@ bool normalized(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    useEmptyHome();
-    static const auto engine = DigitalSignatureUtil::create();
     FuzzInput in(data, size);
     const std::string text = in.rest();
 
@@ -43,9 +41,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string once = DigitalSignatureUtil::normalizeText(text);
     FUZZ_CHECK(normalized(once));
 
+#ifndef _WIN32
+    useEmptyHome();
+    static const auto engine = DigitalSignatureUtil::create();
     FUZZ_CHECK(engine->expandCaSubjectNames(text) == list);
     FUZZ_CHECK(engine->getLastError() == 0);
     FUZZ_CHECK(engine->getDigitalSignatureCertificates(text).empty());
     FUZZ_CHECK(engine->getLastError() == 0);
+#endif
     return 0;
 }

@@ -97,8 +97,10 @@ class Page {
         }
         std::vector<FakeBrowser::Param> params;
         for (std::size_t n = in_.pick(4); n > 0; --n) {
-            std::string name = in_.flag() ? kParameters[in_.pick(std::size(kParameters))] : in_.text(16);
-            params.emplace_back(cString(name), cString(in_.text(64)));
+            const std::string name =
+                in_.flag() ? kParameters[in_.pick(std::size(kParameters))] : in_.text(16);
+            const std::string given = in_.text(64);
+            params.emplace_back(cString(name), cString(given));
         }
         NPP npp = nullptr;
         if (browser_.newPluginInstance(&npp, "application/x-korvane", params) == NPERR_NO_ERROR) {
@@ -117,46 +119,58 @@ class Page {
         }
     }
 
+    // Every piece is read into a local first: the order in which function arguments are evaluated
+    // differs between compilers, and the same input must mean the same actions everywhere.
     void act() {
         NPObject* object = pickObject();
-        switch (in_.pick(12)) {
+        const std::size_t action = in_.pick(12);
+        switch (action) {
             case 0:
                 embed();
-                break;
+                return;
             case 1:
                 destroy();
-                break;
-            case 2:
-                keep(browser_.getProperty(object, name()).value);
-                break;
-            case 3:
-                browser_.setProperty(object, name(), value());
-                break;
-            case 4:
-                keep(browser_.invoke(object, name(), arguments()).value);
-                break;
-            case 5:
-                keep(browser_.invokeDefault(object, arguments()).value);
-                break;
-            case 6:
-                browser_.hasMethod(object, name());
-                browser_.hasProperty(object, name());
-                break;
-            case 7:
-                browser_.removeProperty(object, name());
-                break;
+                return;
             case 8:
                 browser_.enumerate(object);
-                break;
-            case 9:
-                keep(browser_.construct(object, arguments()).value);
-                break;
+                return;
             case 10:
                 keep(browser_.getProperty(object, static_cast<int32_t>(in_.pick(4))).value);
-                break;
-            default:
+                return;
+            case 11:
                 browser_.runPostedCalls();
                 browser_.runTimers();
+                return;
+            default:
+                break;
+        }
+        if (action == 5 || action == 9) {
+            const std::vector<PageValue> args = arguments();
+            keep((action == 5 ? browser_.invokeDefault(object, args) : browser_.construct(object, args))
+                     .value);
+            return;
+        }
+        const std::string member = name();
+        switch (action) {
+            case 2:
+                keep(browser_.getProperty(object, member).value);
+                break;
+            case 3: {
+                const PageValue given = value();
+                browser_.setProperty(object, member, given);
+                break;
+            }
+            case 4: {
+                const std::vector<PageValue> args = arguments();
+                keep(browser_.invoke(object, member, args).value);
+                break;
+            }
+            case 6:
+                browser_.hasMethod(object, member);
+                browser_.hasProperty(object, member);
+                break;
+            default:
+                browser_.removeProperty(object, member);
                 break;
         }
     }
