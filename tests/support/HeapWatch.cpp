@@ -1,7 +1,5 @@
 #include "HeapWatch.h"
 
-#include <alloca.h>
-
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -118,7 +116,7 @@ bool holdsRun(const unsigned char* bytes, std::size_t size, std::string_view sec
 // Not inlined, so its frame and the area it reserves lie below the caller's, where the frames of the
 // caller's earlier callees were.
 __attribute__((noinline)) bool deadStackHolds(std::string_view secret, std::size_t run, std::size_t depth) {
-    auto* area = static_cast<volatile unsigned char*>(alloca(depth));
+    auto* area = static_cast<volatile unsigned char*>(__builtin_alloca(depth));
     // Copied out through volatile reads, so the compiler cannot assume anything about the bytes.
     auto* copy = static_cast<unsigned char*>(std::malloc(depth));
     for (std::size_t i = 0; i < depth; ++i) {
