@@ -157,7 +157,9 @@ class Page {
                 break;
             case 3: {
                 const PageValue given = value();
-                browser_.setProperty(object, member, given);
+                if (!growsPageArray(object, member, given)) {
+                    browser_.setProperty(object, member, given);
+                }
                 break;
             }
             case 4: {
@@ -196,6 +198,19 @@ class Page {
             return kNames[in_.pick(std::size(kNames))];
         }
         return cString(in_.text(24));
+    }
+
+    // The browser double keeps its arrays dense, so a page writing a length or an index of millions would
+    // make it allocate that many elements; a browser would not, and the plug-in is not involved.
+    bool growsPageArray(NPObject* object, const std::string& member, const PageValue& given) const {
+        if (!browser_.arrayElements(object)) {
+            return false;
+        }
+        if (member == "length") {
+            return given.isNumber() && given.asNumber() > 64;
+        }
+        return !member.empty() && member.size() > 2 &&
+               member.find_first_not_of("0123456789") == std::string::npos;
     }
 
     NPObject* pickObject() { return objects_[in_.pick(objects_.size())].asObject(); }
