@@ -6,8 +6,7 @@
 #include <new>
 #include <string>
 
-#include "plugin/PluginFactory.h"
-#include "plugin/PluginIdentity.h"
+#include "core/PluginApplication.h"
 
 namespace FB::Npapi {
 
@@ -119,6 +118,14 @@ const char* moduleDescription() {
     // An instance describes its own MIME type; without one there is none to describe.
     static const std::string description = descriptionForMime("");
     return description.c_str();
+}
+
+void registerInstanceMaker() {
+    static const bool registered = [] {
+        FactoryBase::setNpapiInstanceMaker(platformInstanceMaker());
+        return true;
+    }();
+    (void)registered;
 }
 
 // ---- Instance callbacks ------------------------------------------------------------------------

@@ -51,9 +51,11 @@ void NPP_URLNotify(NPP instance, const char* url, NPReason reason, void* notifyD
 NPError NPP_GetValue(NPP instance, NPPVariable variable, void* value);
 NPError NPP_SetValue(NPP instance, NPNVariable variable, void* value);
 
-// Supplied by the platform folder: the browser host kind of this platform for one instance, and the
-// registration of how the factory makes this platform's instance objects.
+// Supplied by the platform folder: the browser host kind of this platform for one instance, and how
+// the factory makes this platform's instance objects.
 NpapiBrowserHostPtr makeBrowserHost(NpapiPluginModule& module, NPP instance);
+FactoryBase::NpapiInstanceMaker platformInstanceMaker();
+// Registers platformInstanceMaker with the factory, once per process.
 void registerInstanceMaker();
 
 }  // namespace FB::Npapi

@@ -5,7 +5,7 @@
 #include "npapi/NPJavascriptObject.h"
 #include "npapi/NpapiStream.h"
 #include "npapi/NpapiStreamEvents.h"
-#include "plugin/PluginIdentity.h"
+#include "core/PluginApplication.h"
 
 namespace FB::Npapi {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <map>
 
-#include "plugin/PluginFactory.h"
+#include "core/PluginApplication.h"
 
 namespace FB::Npapi {
 

@@ -34,7 +34,7 @@ class NpapiPluginModule {
     static void release();
     // Modules made and not yet released.
     static std::uint32_t moduleCount();
-    // Replaces the factory source (the signing plug-in's processFactory by default); an empty
+    // Replaces the factory source (the application's processFactory by default); an empty
     // source restores the default.
     static void setFactorySource(FactorySource source);
 
@@ -44,6 +44,8 @@ class NpapiPluginModule {
 
     void takeBrowserTable(const NPNetscapeFuncs& browser) { copyBrowserTable(funcs_, browser); }
     const NPNetscapeFuncs& funcs() const { return funcs_; }
+    // Removes NPN_PluginThreadAsyncCall from the table, for browsers whose entry must not be used.
+    void withdrawPluginThreadAsyncCall() { funcs_.pluginthreadasynccall = nullptr; }
 
     // Identifier, memory, retain and release calls. A missing entry gives null, 0 or nothing.
     NPIdentifier getStringIdentifier(const std::string& name) const;

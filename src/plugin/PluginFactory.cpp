@@ -7,7 +7,7 @@ FB::PluginCorePtr PluginFactory::makePlugin(const std::string& /*mimetype*/) {
     return std::make_shared<Korvane>();
 }
 
-std::shared_ptr<PluginFactory> processFactory() {
-    static const std::shared_ptr<PluginFactory> factory = std::make_shared<PluginFactory>();
+std::shared_ptr<FB::FactoryBase> processFactory() {
+    static const std::shared_ptr<FB::FactoryBase> factory = std::make_shared<PluginFactory>();
     return factory;
 }

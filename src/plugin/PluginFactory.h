@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/FactoryBase.h"
+#include "core/PluginApplication.h"
 
 // The module's factory: every instance the browser embeds becomes a Korvane.
 class PluginFactory : public FB::FactoryBase {
@@ -12,6 +13,3 @@ class PluginFactory : public FB::FactoryBase {
     void globalPluginInitialize() override {}
     void globalPluginDeinitialize() override {}
 };
-
-// The one factory of the process, made on the first call and kept until the module is unloaded.
-std::shared_ptr<PluginFactory> processFactory();

@@ -34,6 +34,15 @@ const DescriptionTable& descriptionTable() {
 
 }  // namespace
 
+const char* pluginMimeDescription() {
+    return PluginIdentity::kMimeDescription;
+}
+
+const char* pluginModuleDescription() {
+    // The module serves one MIME type, so it describes itself as that type's description.
+    return PluginIdentity::kDescription;
+}
+
 std::string nameOfPlugin() {
     return PluginIdentity::kName;
 }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/PluginApplication.h"
+
 // Who the plug-in says it is: the names the browser shows, the MIME type pages embed it with, and the
 // version pages read from "version".
 namespace PluginIdentity {
@@ -22,10 +24,3 @@ inline constexpr const char* kModuleFileName = "npKorvane.so";
 #endif
 
 }  // namespace PluginIdentity
-
-// The plug-in's name, as the browser lists it.
-std::string nameOfPlugin();
-
-// The description registered for mimetype in the MIME description string; empty for a type it does not
-// list, "Unknown Description" if the lookup itself fails.
-std::string descriptionForMime(const std::string& mimetype);

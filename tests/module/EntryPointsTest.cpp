@@ -15,7 +15,6 @@
 #include "npapi/NpapiEntryPoints.h"
 #include "npapi/NpapiStream.h"
 #include "npapi/NpapiStreamEvents.h"
-#include "npapi/platform/unix/NpapiPluginUnix.h"
 #include "plugin/Korvane.h"
 
 namespace FB::Npapi {
@@ -48,10 +47,7 @@ class EntryPointsTest : public FakeBrowserTest {
         }
         NP_Shutdown();
         NpapiPluginModule::setFactorySource({});
-        FactoryBase::setNpapiInstanceMaker(
-            [](FactoryBase& factory, const NpapiBrowserHostPtr& host, const std::string& mimetype) {
-                return std::make_shared<NpapiPluginUnix>(factory, host, mimetype);
-            });
+        FactoryBase::setNpapiInstanceMaker(platformInstanceMaker());
         FakeBrowserTest::TearDown();
     }
 
@@ -76,7 +72,7 @@ TEST_F(EntryPointsTest, ShutdownRunsTheGlobalHookWhenNoModuleIsLeft) {
     EXPECT_EQ(factory_->deinitialized, 1);
     EXPECT_EQ(factory_->initialized, 0);
 
-    ASSERT_EQ(browser.initializePlugin(NP_Initialize), NPERR_NO_ERROR);
+    ASSERT_EQ(browser.startPlugin(NP_Initialize, NP_GetEntryPoints), NPERR_NO_ERROR);
     ASSERT_EQ(browser.getEntryPoints(NP_GetEntryPoints), NPERR_NO_ERROR);
     NPP npp = embed();
     EXPECT_EQ(factory_->initialized, 1) << "only the first acquisition initialises";
@@ -89,7 +85,7 @@ TEST_F(EntryPointsTest, ShutdownRunsTheGlobalHookWhenNoModuleIsLeft) {
 }
 
 TEST_F(EntryPointsTest, ARecordWithoutInstanceObjectAnswersTheSecondColumn) {
-    ASSERT_EQ(browser.initializePlugin(NP_Initialize), NPERR_NO_ERROR);
+    ASSERT_EQ(browser.startPlugin(NP_Initialize, NP_GetEntryPoints), NPERR_NO_ERROR);
     const NPPluginFuncs& f = *browser.pluginFuncs();
     NPP npp = browser.createInstance();
     NpapiPluginModule* module = NpapiPluginModule::acquire();
@@ -126,7 +122,7 @@ TEST_F(EntryPointsTest, ARecordWithoutInstanceObjectAnswersTheSecondColumn) {
 }
 
 TEST_F(EntryPointsTest, FailuresOfTheInstanceFactoryLeaveNothingBehind) {
-    ASSERT_EQ(browser.initializePlugin(NP_Initialize), NPERR_NO_ERROR);
+    ASSERT_EQ(browser.startPlugin(NP_Initialize, NP_GetEntryPoints), NPERR_NO_ERROR);
     registerInstanceMaker();
     struct Case {
         FactoryBase::NpapiInstanceMaker maker;
@@ -180,7 +176,7 @@ class StreamRecorder : public PluginEventSink {
 };
 
 TEST_F(EntryPointsTest, StreamCallbacksServeTheStreamInNotifyData) {
-    ASSERT_EQ(browser.initializePlugin(NP_Initialize), NPERR_NO_ERROR);
+    ASSERT_EQ(browser.startPlugin(NP_Initialize, NP_GetEntryPoints), NPERR_NO_ERROR);
     const NPPluginFuncs& f = *browser.pluginFuncs();
     NPP npp = embed();
     NpapiBrowserHostPtr host = record(npp).host;
@@ -240,7 +236,7 @@ TEST_F(EntryPointsTest, StreamCallbacksServeTheStreamInNotifyData) {
 }
 
 TEST_F(EntryPointsTest, ReadinessIsSignalledOnce) {
-    ASSERT_EQ(browser.initializePlugin(NP_Initialize), NPERR_NO_ERROR);
+    ASSERT_EQ(browser.startPlugin(NP_Initialize, NP_GetEntryPoints), NPERR_NO_ERROR);
     PageValue loaded =
         browser.newFunction("loaded", [](NPObject*, const std::vector<PageValue>&) { return PageValue(); });
     ASSERT_TRUE(browser.setProperty(browser.window(), "loaded", loaded));
@@ -258,7 +254,7 @@ TEST_F(EntryPointsTest, ReadinessIsSignalledOnce) {
 }
 
 TEST_F(EntryPointsTest, TheLinuxInstanceKnowsItsPlatformAndModuleFile) {
-    ASSERT_EQ(browser.initializePlugin(NP_Initialize), NPERR_NO_ERROR);
+    ASSERT_EQ(browser.startPlugin(NP_Initialize, NP_GetEntryPoints), NPERR_NO_ERROR);
     NPP npp = embed();
     NpapiPlugin& plugin = *record(npp).plugin;
     EXPECT_EQ(PluginCore::platformOs(), "Linux");

@@ -1,42 +1,31 @@
 #include "LoadedModule.h"
 
-#include <dlfcn.h>
-
 #include <stdexcept>
 
 namespace moduletest {
-
-namespace {
-
-template <class Function>
-Function entry(void* handle, const char* name) {
-    void* symbol = dlsym(handle, name);
-    if (symbol == nullptr) {
-        throw std::runtime_error(std::string("npKorvane.so has no ") + name);
-    }
-    return reinterpret_cast<Function>(symbol);
-}
-
-}  // namespace
 
 std::string modulePath() {
     return KORVANE_MODULE_PATH;
 }
 
+LoadedModule loadModule(const std::string& path) {
+    std::string error;
+    LoadedModule m;
+    m.handle = testsys::loadModule(path, error);
+    if (m.handle == nullptr) {
+        throw std::runtime_error("cannot load " + path + ": " + error);
+    }
+    m.getEntryPoints = m.entry<NP_GetEntryPointsFunc>("NP_GetEntryPoints");
+    m.initialize = m.entry<NP_InitializeFunc>("NP_Initialize");
+    m.shutdown = m.entry<NP_ShutdownFunc>("NP_Shutdown");
+    if (m.getEntryPoints == nullptr || m.initialize == nullptr || m.shutdown == nullptr) {
+        throw std::runtime_error(path + " lacks one of NP_GetEntryPoints, NP_Initialize, NP_Shutdown");
+    }
+    return m;
+}
+
 const LoadedModule& loadedModule() {
-    static const LoadedModule module = [] {
-        void* handle = dlopen(KORVANE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) {
-            throw std::runtime_error(std::string("cannot load npKorvane.so: ") + dlerror());
-        }
-        LoadedModule m;
-        m.getMIMEDescription = entry<NP_GetMIMEDescriptionFunc>(handle, "NP_GetMIMEDescription");
-        m.getValue = entry<NP_GetValueFunc>(handle, "NP_GetValue");
-        m.initialize = entry<NP_InitializeFunc>(handle, "NP_Initialize");
-        m.getEntryPoints = entry<NP_GetEntryPointsFunc>(handle, "NP_GetEntryPoints");
-        m.shutdown = entry<NP_ShutdownFunc>(handle, "NP_Shutdown");
-        return m;
-    }();
+    static const LoadedModule module = loadModule(KORVANE_MODULE_PATH);
     return module;
 }
 

@@ -1,5 +1,4 @@
-// A FakeBrowser page with the loaded module initialised through NP_Initialize, the way a Unix browser
-// starts a plug-in. Teardown destroys the instances the test left alive, shuts the module down and then
+// A FakeBrowser page with the loaded module started the way the platform's browsers start a plug-in. Teardown destroys the instances the test left alive, shuts the module down and then
 // has the browser report leaks and misuse.
 #pragma once
 
@@ -21,7 +20,7 @@ class ModuleFixture : public FB::Npapi::FakeBrowserTest {
     explicit ModuleFixture(FakeBrowser::Options options = FakeBrowser::Options())
         : FakeBrowserTest(std::move(options)), module(loadedModule()) {}
 
-    void SetUp() override { ASSERT_EQ(browser.initializePlugin(module.initialize), NPERR_NO_ERROR); }
+    void SetUp() override { ASSERT_EQ(browser.startPlugin(module.initialize, module.getEntryPoints), NPERR_NO_ERROR); }
 
     void TearDown() override {
         for (NPP npp : instances_) {

@@ -19,33 +19,6 @@ std::string text(const void* pointer) {
     return pointer != nullptr ? static_cast<const char*>(pointer) : "(null)";
 }
 
-TEST(ModuleDiscoveryTest, IdentityIsAnsweredBeforeInitialisation) {
-    const LoadedModule& module = loadedModule();
-    EXPECT_STREQ(module.getMIMEDescription(),
-                 "application/x-korvane::Brindlemoor plugin para firma digital 1.1;");
-
-    const char* value = nullptr;
-    EXPECT_EQ(module.getValue(nullptr, NPPVpluginNameString, &value), NPERR_NO_ERROR);
-    EXPECT_EQ(text(value), "Korvane");
-    EXPECT_EQ(module.getValue(nullptr, NPPVpluginDescriptionString, &value), NPERR_NO_ERROR);
-    EXPECT_EQ(text(value), "Brindlemoor plugin para firma digital 1.1");
-
-    value = nullptr;
-    EXPECT_EQ(module.getValue(nullptr, NPPVpluginScriptableNPObject, &value), NPERR_GENERIC_ERROR);
-    EXPECT_EQ(value, nullptr);
-    EXPECT_NE(module.getValue(nullptr, NPPVpluginNameString, nullptr), NPERR_NO_ERROR);
-}
-
-TEST(ModuleDiscoveryTest, NullTablesAreRefused) {
-    const LoadedModule& module = loadedModule();
-    EXPECT_EQ(module.getEntryPoints(nullptr), NPERR_INVALID_FUNCTABLE_ERROR);
-    NPPluginFuncs table{};
-    table.size = sizeof(table);
-    EXPECT_EQ(module.initialize(nullptr, &table), NPERR_INVALID_FUNCTABLE_ERROR);
-    EXPECT_EQ(table.newp, nullptr);
-    EXPECT_EQ(module.shutdown(), NPERR_NO_ERROR);
-}
-
 class ModuleTest : public ModuleFixture {};
 
 TEST_F(ModuleTest, InitialisationFillsTheThirteenCallbacks) {
@@ -309,7 +282,7 @@ TEST_F(ModuleNoSetValueTest, WindowlessDeclarationsAreSkipped) {
 TEST_F(ModuleTest, ShutdownWithoutInstancesCanBeRepeatedAndTheModuleStartsAgain) {
     EXPECT_EQ(module.shutdown(), NPERR_NO_ERROR);
     EXPECT_EQ(module.shutdown(), NPERR_NO_ERROR);
-    ASSERT_EQ(browser.initializePlugin(module.initialize), NPERR_NO_ERROR);
+    ASSERT_EQ(browser.startPlugin(module.initialize, module.getEntryPoints), NPERR_NO_ERROR);
     NPP npp = embed();
     PageValue api = browser.scriptableObject(npp);
     EXPECT_TRUE(browser.getProperty(api.asObject(), "version").ok);

@@ -112,6 +112,10 @@ NPError FakeBrowser::initializePlugin(NPError (*initialize)(NPNetscapeFuncs*, NP
     return result;
 }
 
+NPError FakeBrowser::initializePlugin(NPError (*initialize)(NPNetscapeFuncs*)) {
+    return initialize(&funcs_);
+}
+
 NPError FakeBrowser::getEntryPoints(NPError (*getEntryPoints)(NPPluginFuncs*)) {
     preparePluginTable(pluginFuncs_, options_.pluginFuncsSize, options_.minorVersion);
     NPError result = getEntryPoints(&pluginFuncs_);

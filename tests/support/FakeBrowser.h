@@ -47,6 +47,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -167,6 +168,20 @@ class FakeBrowser {
     // `size` and `version` preset; a plug-in that writes beyond `size` is a problem.
     NPError initializePlugin(NPError (*initialize)(NPNetscapeFuncs*, NPPluginFuncs*));
     NPError getEntryPoints(NPError (*getEntryPoints)(NPPluginFuncs*));
+    // The Windows NP_Initialize, which takes the browser table only.
+    NPError initializePlugin(NPError (*initialize)(NPNetscapeFuncs*));
+    // Starts a module the way the platform's browsers do: Unix browsers hand both tables to
+    // NP_Initialize; Windows browsers ask NP_GetEntryPoints for the plug-in table, then hand the
+    // browser table to NP_Initialize.
+    template <class Initialize>
+    NPError startPlugin(Initialize initialize, NPError (*getEntryPointsFunc)(NPPluginFuncs*)) {
+        if constexpr (std::is_invocable_v<Initialize, NPNetscapeFuncs*, NPPluginFuncs*>) {
+            return initializePlugin(initialize);
+        } else {
+            NPError result = getEntryPoints(getEntryPointsFunc);
+            return result != NPERR_NO_ERROR ? result : initializePlugin(initialize);
+        }
+    }
     // The table size a browser of the given minor version has.
     static uint16_t tableSizeFor(uint16_t minorVersion);
 

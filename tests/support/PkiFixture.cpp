@@ -1,14 +1,14 @@
 #include "PkiFixture.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "SystemServices.h"
 
 namespace {
 // Points the engine at the fixture: HOME=DIR/home (so sql:$HOME/.pki/nssdb is the fixture's database)
@@ -17,8 +17,8 @@ class FixtureHome : public ::testing::Environment {
   public:
     void SetUp() override {
         if (const char* dir = std::getenv("KORVANE_PKI_DIR"); dir && *dir) {
-            setenv("HOME", (std::string(dir) + "/home").c_str(), 1);
-            setenv("SOFTHSM2_CONF", (std::string(dir) + "/softhsm2.conf").c_str(), 1);
+            testsys::setEnv("HOME", std::string(dir) + "/home");
+            testsys::setEnv("SOFTHSM2_CONF", std::string(dir) + "/softhsm2.conf");
         }
     }
 };
@@ -70,35 +70,7 @@ std::string PkiFixture::derBase64(const std::string& name) const {
 }
 
 CommandResult runCommand(const std::vector<std::string>& argv) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        dup2(pipeFds[1], STDERR_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        std::vector<char*> args;
-        for (const auto& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    CommandResult result;
-    char buffer[4096];
-    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
-        result.output.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(pipeFds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return testsys::runProcess(argv);
 }
 
 std::string readFile(const std::string& path) {
@@ -116,13 +88,7 @@ void writeFile(const std::string& path, const std::string& content) {
     out << content;
 }
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "korvane-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-}
+TempDir::TempDir() : path_(testsys::makeTempDir()) {}
 
 TempDir::~TempDir() {
     std::error_code ignored;
@@ -134,13 +100,13 @@ ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
         old_ = old;
         hadOld_ = true;
     }
-    setenv(name, value.c_str(), 1);
+    testsys::setEnv(name, value);
 }
 
 ScopedEnv::~ScopedEnv() {
     if (hadOld_) {
-        setenv(name_.c_str(), old_.c_str(), 1);
+        testsys::setEnv(name_.c_str(), old_);
     } else {
-        unsetenv(name_.c_str());
+        testsys::unsetEnv(name_.c_str());
     }
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "SystemServices.h"
+
 // What tests/fixtures/make-pki left in $KORVANE_PKI_DIR: its fixture.env values, and per certificate the
 // PEM file and the identifier the engine must give it.
 class PkiFixture {
@@ -22,10 +24,7 @@ class PkiFixture {
     std::map<std::string, std::string> values_;
 };
 
-struct CommandResult {
-    int status = -1;
-    std::string output;  // standard output and standard error together
-};
+using CommandResult = testsys::ProcessResult;
 
 // Runs a program (no shell) and waits for it.
 CommandResult runCommand(const std::vector<std::string>& argv);

@@ -1,9 +1,9 @@
 // The Unix module entry points. Browsers on Unix ask for the MIME description and the plug-in's name
 // and description before initialising, and pass both function tables to NP_Initialize.
 
+#include "core/PluginApplication.h"
 #include "npapi/NpapiEntryPoints.h"
 #include "npapi/platform/unix/NpapiPluginUnix.h"
-#include "plugin/PluginIdentity.h"
 
 namespace FB::Npapi {
 
@@ -12,15 +12,10 @@ NpapiBrowserHostPtr makeBrowserHost(NpapiPluginModule& module, NPP instance) {
     return std::make_shared<NpapiBrowserHost>(&module, instance);
 }
 
-void registerInstanceMaker() {
-    static const bool registered = [] {
-        FactoryBase::setNpapiInstanceMaker(
-            [](FactoryBase& factory, const NpapiBrowserHostPtr& host, const std::string& mimetype) {
-                return std::make_shared<NpapiPluginUnix>(factory, host, mimetype);
-            });
-        return true;
-    }();
-    (void)registered;
+FactoryBase::NpapiInstanceMaker platformInstanceMaker() {
+    return [](FactoryBase& factory, const NpapiBrowserHostPtr& host, const std::string& mimetype) {
+        return std::make_shared<NpapiPluginUnix>(factory, host, mimetype);
+    };
 }
 
 }  // namespace FB::Npapi
@@ -28,7 +23,7 @@ void registerInstanceMaker() {
 extern "C" {
 
 NP_EXPORT(const char*) NP_GetMIMEDescription(void) {
-    return PluginIdentity::kMimeDescription;
+    return pluginMimeDescription();
 }
 
 NP_EXPORT(NPError) NP_GetValue(void* /*future*/, NPPVariable variable, void* value) {
@@ -37,11 +32,10 @@ NP_EXPORT(NPError) NP_GetValue(void* /*future*/, NPPVariable variable, void* val
     }
     switch (variable) {
         case NPPVpluginNameString:
-            *static_cast<const char**>(value) = PluginIdentity::kName;
+            *static_cast<const char**>(value) = FB::Npapi::moduleName();
             return NPERR_NO_ERROR;
         case NPPVpluginDescriptionString:
-            // What the browser lists for the module: the description of the one MIME type it serves.
-            *static_cast<const char**>(value) = PluginIdentity::kDescription;
+            *static_cast<const char**>(value) = pluginModuleDescription();
             return NPERR_NO_ERROR;
         default:
             return NPERR_GENERIC_ERROR;
