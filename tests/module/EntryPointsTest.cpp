@@ -253,11 +253,11 @@ TEST_F(EntryPointsTest, ReadinessIsSignalledOnce) {
     EXPECT_FALSE(other.markReady());
 }
 
-TEST_F(EntryPointsTest, TheLinuxInstanceKnowsItsPlatformAndModuleFile) {
+TEST_F(EntryPointsTest, TheInstanceKnowsItsPlatformAndModuleFile) {
     ASSERT_EQ(browser.startPlugin(NP_Initialize, NP_GetEntryPoints), NPERR_NO_ERROR);
     NPP npp = embed();
     NpapiPlugin& plugin = *record(npp).plugin;
-    EXPECT_EQ(PluginCore::platformOs(), "Linux");
+    EXPECT_EQ(PluginCore::platformOs(), KORVANE_PLATFORM_OS);
     EXPECT_EQ(PluginCore::platformBrowser(), "NPAPI");
     EXPECT_FALSE(plugin.filesystemPath().empty());
     EXPECT_EQ(plugin.core()->getFilesystemPath(), plugin.filesystemPath());

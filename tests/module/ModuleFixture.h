@@ -19,6 +19,8 @@ class ModuleFixture : public FB::Npapi::FakeBrowserTest {
   protected:
     explicit ModuleFixture(FakeBrowser::Options options = FakeBrowser::Options())
         : FakeBrowserTest(std::move(options)), module(loadedModule()) {}
+    ModuleFixture(FakeBrowser::Options options, const LoadedModule& loaded)
+        : FakeBrowserTest(std::move(options)), module(loaded) {}
 
     void SetUp() override { ASSERT_EQ(browser.startPlugin(module.initialize, module.getEntryPoints), NPERR_NO_ERROR); }
 

@@ -10,6 +10,10 @@
 
 namespace testsys {
 
+std::string nativePath(const std::string& path) {
+    return path;
+}
+
 void* loadModule(const std::string& path, std::string& error) {
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
@@ -24,6 +28,10 @@ void* moduleEntry(void* module, const char* name) {
 
 bool unloadModule(void* module) {
     return dlclose(module) == 0;
+}
+
+std::size_t runMessageLoop() {
+    return 0;
 }
 
 void setEnv(const char* name, const std::string& value) {

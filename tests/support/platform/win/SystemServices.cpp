@@ -56,6 +56,10 @@ std::wstring quoted(const std::wstring& argument) {
 
 }  // namespace
 
+std::string nativePath(const std::string& path) {
+    return FB::wideToUtf8(windowsPath(path));
+}
+
 void* loadModule(const std::string& path, std::string& error) {
     HMODULE module = LoadLibraryW(windowsPath(path).c_str());
     if (module == nullptr) {
@@ -70,6 +74,16 @@ void* moduleEntry(void* module, const char* name) {
 
 bool unloadModule(void* module) {
     return FreeLibrary(static_cast<HMODULE>(module)) != 0;
+}
+
+std::size_t runMessageLoop() {
+    std::size_t count = 0;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageW(&message);
+        ++count;
+    }
+    return count;
 }
 
 void setEnv(const char* name, const std::string& value) {
