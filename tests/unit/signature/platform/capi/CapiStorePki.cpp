@@ -59,7 +59,8 @@ std::wstring wide(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
 
-// Imports the key into the named container (made on first use) and returns the key's specification.
+// Imports the key into the named container (made on first use) and returns its kind
+// (AT_KEYEXCHANGE or AT_SIGNATURE).
 DWORD importKey(const std::string& name, const std::wstring& container) {
     const std::string pvk = readFile(directory + "/keys/" + name + ".pvk");
     HCRYPTPROV provider = 0;
