@@ -128,8 +128,8 @@ void BM_RawNssSignRsa2048(benchmark::State& state) {
         return;
     }
     const std::string configDir = "sql:" + pki + "/home/.pki/nssdb";
-    NSSInitContext* context = NSS_InitContext(configDir.c_str(), "", "", "secmod.db", nullptr,
-                                              NSS_INIT_READONLY | NSS_INIT_NOROOTINIT);
+    ContextPtr context(NSS_InitContext(configDir.c_str(), "", "", "secmod.db", nullptr,
+                                       NSS_INIT_READONLY | NSS_INIT_NOROOTINIT));
     if (!context) {
         state.SkipWithError("cannot open the fixture database");
         return;
@@ -159,7 +159,6 @@ void BM_RawNssSignRsa2048(benchmark::State& state) {
             }
         }
     }
-    NSS_ShutdownContext(context);
 }
 BENCHMARK(BM_RawNssSignRsa2048)->Unit(benchmark::kMicrosecond)->MinTime(3);
 

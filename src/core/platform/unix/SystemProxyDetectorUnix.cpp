@@ -3,7 +3,6 @@
 #include <proxy.h>
 
 #include <cstdlib>
-#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -65,18 +64,15 @@ ProxyEntry parseEntry(const std::string& entry) {
     return result;
 }
 
-struct ProxyListFree {
-    void operator()(char** list) const { px_proxy_factory_free_proxies(list); }
-};
+using ProxyList = UniquePtrHandle<char*, &px_proxy_factory_free_proxies>;
 
 }  // namespace
 
-SystemProxyDetectorUnix::SystemProxyDetectorUnix() : factory_(px_proxy_factory_new()) {}
-
-SystemProxyDetectorUnix::~SystemProxyDetectorUnix() {
-    if (factory_)
-        px_proxy_factory_free(factory_);
+void SystemProxyDetectorUnix::FreeFactory::operator()(pxProxyFactory_* factory) const {
+    px_proxy_factory_free(factory);
 }
+
+SystemProxyDetectorUnix::SystemProxyDetectorUnix() : factory_(px_proxy_factory_new()) {}
 
 bool SystemProxyDetectorUnix::querySystemProxy(const std::string& url,
                                                std::map<std::string, std::string>& settings) {
@@ -87,7 +83,7 @@ bool SystemProxyDetectorUnix::querySystemProxy(const std::string& url,
         std::vector<std::string> proxies;
         {
             std::lock_guard lock(lock_);
-            std::unique_ptr<char*, ProxyListFree> list(px_proxy_factory_get_proxies(factory_, url.c_str()));
+            ProxyList list(px_proxy_factory_get_proxies(factory_.get(), url.c_str()));
             if (!list)
                 throw std::runtime_error("px_proxy_factory_get_proxies failed");
             for (char** p = list.get(); *p; ++p)

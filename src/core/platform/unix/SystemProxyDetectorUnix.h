@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/SystemProxyDetector.h"
+#include "core/UniqueHandle.h"
 
 struct pxProxyFactory_;
 
@@ -15,15 +16,17 @@ namespace FB {
 class SystemProxyDetectorUnix : public SystemProxyDetector {
   public:
     SystemProxyDetectorUnix();
-    ~SystemProxyDetectorUnix() override;
-    SystemProxyDetectorUnix(const SystemProxyDetectorUnix&) = delete;
-    SystemProxyDetectorUnix& operator=(const SystemProxyDetectorUnix&) = delete;
 
     bool querySystemProxy(const std::string& url, std::map<std::string, std::string>& settings) override;
 
   private:
+    // px_proxy_factory_free, kept out of this header with the rest of libproxy's declarations.
+    struct FreeFactory {
+        void operator()(pxProxyFactory_* factory) const;
+    };
+
     std::mutex lock_;
-    pxProxyFactory_* factory_ = nullptr;
+    UniqueHandle<pxProxyFactory_*, FreeFactory> factory_;
 };
 
 }  // namespace FB

@@ -87,9 +87,9 @@ std::string DigitalSignatureUtilCAPI::utf8ToAnsiCodePage(const std::string& text
 }
 
 StoreHandle DigitalSignatureUtilCAPI::openStore(const wchar_t* name) {
-    StoreHandle store(*api_,
-                      api_->certOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                          CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG, name));
+    StoreHandle store(api_->certOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                          CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG, name),
+                      CloseStore{api_});
     if (!store) {
         saveLastError();
     }
@@ -354,7 +354,7 @@ std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std
     // a card key opens silently, as the RSA full type, so that it never prompts.
     const bool software = softwareProvider(record.pwszProvName);
     const DWORD providerType = software && record.dwProvType != 0 ? record.dwProvType : PROV_RSA_FULL;
-    ProviderHandle provider(*api_);
+    ProviderHandle provider(ReleaseContext{api_});
     if (!api_->cryptAcquireContextW(provider.receive(), record.pwszContainerName, record.pwszProvName,
                                     providerType, software ? 0 : CRYPT_SILENT)) {
         saveLastError();
@@ -365,7 +365,7 @@ std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std
     const ALG_ID algorithm = hashAlgorithm(static_cast<DWORD>(hash.size()));
     std::vector<BYTE> value(kMaxHashOctets, 0);
     std::copy(hash.begin(), hash.end(), value.begin());
-    HashHandle hashObject(*api_);
+    HashHandle hashObject(DestroyHash{api_});
     if (!api_->cryptCreateHash(provider.get(), algorithm, 0, 0, hashObject.receive())) {
         saveLastError();
         const bool aesAlready = providerType == PROV_RSA_AES && record.pwszProvName &&

@@ -1,24 +1,16 @@
 #pragma once
 
-#include <memory>
-
 #include <cert.h>
 #include <keyhi.h>
 #include <nss.h>
 #include <pk11pub.h>
 
+#include "core/UniqueHandle.h"
+
 // Owning handles for the NSS objects the engine holds, so every path releases them and the NSS context
-// can always be shut down (NSS refuses while references remain). One deleter shape for all: the release
-// function is a template argument.
-template <auto Release>
-struct NssRelease {
-    template <typename T>
-    void operator()(T* handle) const {
-        Release(handle);
-    }
-};
+// can always be shut down (NSS refuses while references remain).
 template <typename T, auto Release>
-using NssHandle = std::unique_ptr<T, NssRelease<Release>>;
+using NssHandle = FB::UniquePtrHandle<T, Release>;
 
 using CertListPtr = NssHandle<CERTCertList, &CERT_DestroyCertList>;
 using CertPtr = NssHandle<CERTCertificate, &CERT_DestroyCertificate>;
