@@ -11,5 +11,6 @@ class PluginFactory : public FB::FactoryBase {
   public:
     FB::PluginCorePtr makePlugin(const std::string& mimetype) override;
     void globalPluginInitialize() override {}
-    void globalPluginDeinitialize() override {}
+    // The module is being unloaded: the engines' shared state goes with it.
+    void globalPluginDeinitialize() override;
 };

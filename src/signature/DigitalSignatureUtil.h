@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,9 @@ class DigitalSignatureUtil {
 
     // The engine of this platform.
     static std::unique_ptr<DigitalSignatureUtil> create();
+    // Lets go of what the platform's engines keep for the process between requests (the module is being
+    // unloaded); engines still alive keep what they use.
+    static void releaseSharedState();
 
     virtual std::string getDigitalSignatureCertificates(std::string caSubjectNames) = 0;
     virtual NameAttributesList expandCaSubjectNames(std::string caSubjectNames) = 0;
@@ -57,6 +61,12 @@ class DigitalSignatureUtil {
     static NameAttributesList parseNameList(std::string_view text);
     static bool namesEqual(const NameAttributes& a, const NameAttributes& b);
     static bool issuerInList(const NameAttributesList& list, const NameAttributes& name);
+    // The same test against the list made a set once, for a listing that tests many issuers: names are
+    // equal exactly when their attribute maps are.
+    using NameAttributesSet = std::set<NameAttributes>;
+    static bool issuerInSet(const NameAttributesSet& set, const NameAttributes& name) {
+        return set.count(name) != 0;
+    }
 
     // One name text as a field of the listing, which joins its fields with "|": a "|" inside the name
     // becomes a blank. Every engine builds its listing fields (the identifier's issuer too) with this.

@@ -36,6 +36,9 @@ void forEachCertificate(const CapiFunctions& api, HCERTSTORE store, F&& f) {
 
 }  // namespace
 
+// The CryptoAPI engine keeps nothing between requests.
+void DigitalSignatureUtil::releaseSharedState() {}
+
 std::unique_ptr<DigitalSignatureUtil> DigitalSignatureUtil::create() {
     return std::make_unique<DigitalSignatureUtilCAPI>();
 }

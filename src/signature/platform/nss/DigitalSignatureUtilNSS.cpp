@@ -8,7 +8,9 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <queue>
 #include <set>
 
 #include <certdb.h>
@@ -26,12 +28,6 @@ namespace {
 constexpr std::size_t kMaxHashOctets = 256;
 constexpr std::size_t kMaxSerialOctets = 2048;
 
-// The engine presents PINs itself with PK11_CheckUserPassword, so whenever NSS would ask for one (a
-// listing walking a logged-out token, a key lookup) the answer is no PIN: no login, and never a prompt.
-char* refusePasswordPrompt(PK11SlotInfo*, PRBool, void*) {
-    return nullptr;
-}
-
 std::string databaseDirectory() {
     const char* home = std::getenv("HOME");
     std::string base;
@@ -46,14 +42,6 @@ std::string databaseDirectory() {
 bool fileExists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
-}
-
-bool isTrustedAnchor(CERTCertificate* cert) {
-    CERTCertTrust trust{};
-    if (CERT_GetCertTrust(cert, &trust) != SECSuccess) {
-        return false;
-    }
-    return ((trust.sslFlags | trust.emailFlags | trust.objectSigningFlags) & CERTDB_TRUSTED_CA) != 0;
 }
 
 // DigestInfo prefixes of RFC 8017, section 9.2, note 1.
@@ -93,6 +81,10 @@ std::unique_ptr<DigitalSignatureUtil> DigitalSignatureUtil::create() {
     return std::make_unique<DigitalSignatureUtilNSS>();
 }
 
+void DigitalSignatureUtil::releaseSharedState() {
+    NssDatabase::releaseKept();
+}
+
 DigitalSignatureUtilNSS::DigitalSignatureUtilNSS() {
     // NSS's error texts, available even before (or without) a database.
     NSS_InitializePRErrorTable();
@@ -100,148 +92,40 @@ DigitalSignatureUtilNSS::DigitalSignatureUtilNSS() {
 
 DigitalSignatureUtilNSS::~DigitalSignatureUtilNSS() = default;
 
-bool DigitalSignatureUtilNSS::ensureContext() {
-    if (context_) {
+bool DigitalSignatureUtilNSS::ensureDatabase() {
+    if (database_) {
         return true;
     }
     const std::string directory = databaseDirectory();
     if (!fileExists(directory + "/cert9.db")) {
         return true;  // no database: every store is empty
     }
-    NSSInitParameters parameters{};
-    parameters.length = sizeof(parameters);
-    // Read-only, so that a browser using the same database keeps working; the built-in root module is not
-    // loaded, the stores are what the user's database holds.
-    const std::string configDir = "sql:" + directory;
-    context_.reset(NSS_InitContext(configDir.c_str(), "", "", "secmod.db", &parameters,
-                                   NSS_INIT_READONLY | NSS_INIT_NOROOTINIT));
-    if (!context_) {
-        if (PR_GetError() == 0) {
-            PR_SetError(SEC_ERROR_BAD_DATABASE, 0);
-        }
-        return false;
-    }
-    PK11_SetPasswordFunc(refusePasswordPrompt);
-    return true;
+    database_ = NssDatabase::forDirectory(directory);
+    return database_ != nullptr;
 }
 
-std::optional<DigitalSignatureUtilNSS::Stores> DigitalSignatureUtilNSS::loadStores() {
-    if (!ensureContext()) {
-        return std::nullopt;
-    }
-    Stores stores{CertListPtr(CERT_NewCertList()), CertListPtr(CERT_NewCertList()),
-                  CertListPtr(CERT_NewCertList())};
-    if (!context_) {
-        return stores;
-    }
-    // Making a certificate object is what costs (NSS looks for its key on every token), so the three
-    // stores come from one walk: "My" is what has a key, CA certificates go to "Root" when trusted as
-    // anchors and to "CA" otherwise (a CA certificate with a key is in "My" too).
-    CertListPtr all(PK11_ListCerts(PK11CertListUnique, nullptr));
-    forEachCertificate(all.get(), [&stores](CERTCertificate* cert) {
-        if (CERT_IsUserCert(cert)) {
-            CERT_AddCertToListTail(stores.my.get(), CERT_DupCertificate(cert));
-        }
-        if (CERT_IsCACert(cert, nullptr)) {
-            CERTCertList* target = isTrustedAnchor(cert) ? stores.root.get() : stores.ca.get();
-            CERT_AddCertToListTail(target, CERT_DupCertificate(cert));
-        }
-        return true;
-    });
-    return stores;
-}
-
-DigitalSignatureUtilNSS::RequestStores::RequestStores(DigitalSignatureUtilNSS& engine) : engine_(engine) {
-    if (engine_.requestStores_) {
-        return;  // an enclosing request already holds them
-    }
-    stores_ = engine_.loadStores();
-    if (stores_) {
-        engine_.requestStores_ = &*stores_;
+DigitalSignatureUtilNSS::Request::Request(DigitalSignatureUtilNSS& engine) : open_(engine.ensureDatabase()) {
+    if (open_ && engine.database_) {
+        database_ = engine.database_.get();
+        hold_.emplace(*database_);
     }
 }
 
-DigitalSignatureUtilNSS::RequestStores::~RequestStores() {
-    if (stores_) {
-        engine_.requestStores_ = nullptr;
-    }
+const Stores& DigitalSignatureUtilNSS::Request::stores() {
+    static const Stores empty;
+    return database_ ? database_->stores() : empty;
 }
 
-std::optional<CertListPtr> DigitalSignatureUtilNSS::openStore(Store store) {
-    std::optional<Stores> loaded;
-    Stores* stores = requestStores_;
-    if (!stores) {
-        loaded = loadStores();
-        if (!loaded) {
-            return std::nullopt;
-        }
-        stores = &*loaded;
-    }
-    CERTCertList* source = store == Store::My     ? stores->my.get()
-                           : store == Store::Root ? stores->root.get()
-                                                  : stores->ca.get();
-    if (loaded) {
-        // Hand over the list that was loaded for this call alone.
-        return store == Store::My     ? std::move(loaded->my)
-               : store == Store::Root ? std::move(loaded->root)
-                                      : std::move(loaded->ca);
-    }
-    CertListPtr copy(CERT_NewCertList());
-    forEachCertificate(source, [&copy](CERTCertificate* cert) {
-        CERT_AddCertToListTail(copy.get(), CERT_DupCertificate(cert));
-        return true;
-    });
-    return copy;
-}
-
-void DigitalSignatureUtilNSS::rememberLocation(const std::string& id, const CERTCertificate& cert) {
-    Location location{
-        std::vector<std::uint8_t>(cert.derIssuer.data, cert.derIssuer.data + cert.derIssuer.len),
-        std::vector<std::uint8_t>(cert.serialNumber.data, cert.serialNumber.data + cert.serialNumber.len)};
-    locations_[id] = location;
-    // The page receives the identifier with bytes outside 0x20-0x7F blanked.
-    std::string blanked = pageForm(id);
-    if (blanked != id) {
-        locations_[blanked] = std::move(location);
-    }
-}
-
-DigitalSignatureUtilNSS::Lookup DigitalSignatureUtilNSS::findInMy(const std::string& id,
-                                                                  const CertificateIdentifier& parsed,
-                                                                  bool forSigning, CertPtr& found) {
-    auto accepts = [&](CERTCertificate* cert) {
-        return matchesIdentifier(*cert, parsed) && (!forSigning || hasNonRepudiationKey(cert));
-    };
-    // Fast path: where this identifier's certificate was seen before, looked up again in the live store
-    // and checked like any other candidate, so a stale location only costs the full walk below.
-    if (auto it = locations_.find(id); it != locations_.end() && ensureContext() && context_) {
-        CERTIssuerAndSN issuerAndSerial{};
-        issuerAndSerial.derIssuer = {siBuffer, it->second.derIssuer.data(),
-                                     static_cast<unsigned int>(it->second.derIssuer.size())};
-        issuerAndSerial.serialNumber = {siBuffer, it->second.serial.data(),
-                                        static_cast<unsigned int>(it->second.serial.size())};
-        CertPtr cert(CERT_FindCertByIssuerAndSN(CERT_GetDefaultCertDB(), &issuerAndSerial));
-        if (cert && CERT_IsUserCert(cert.get()) && accepts(cert.get())) {
-            found = std::move(cert);
-            return Lookup::Found;
+const StoredCertificate* DigitalSignatureUtilNSS::findInMy(const Stores& stores,
+                                                           const CertificateIdentifier& parsed,
+                                                           bool forSigning) {
+    for (const StoredCertificate& stored : stores.my) {
+        if (stored.serial == parsed.serial && issuerTextMatches(stored.issuer, parsed.issuer) &&
+            (!forSigning || stored.nonRepudiationKey)) {
+            return &stored;
         }
     }
-    auto certificates = openStore(Store::My);
-    if (!certificates) {
-        return Lookup::StoreFailed;
-    }
-    forEachCertificate(certificates->get(), [&](CERTCertificate* cert) {
-        if (!accepts(cert)) {
-            return true;
-        }
-        found.reset(CERT_DupCertificate(cert));
-        return false;
-    });
-    if (!found) {
-        return Lookup::NotFound;
-    }
-    rememberLocation(id, *found);
-    return Lookup::Found;
+    return nullptr;
 }
 
 DigitalSignatureUtil::PlatformError DigitalSignatureUtilNSS::lastPlatformError() const {
@@ -311,52 +195,47 @@ bool DigitalSignatureUtilNSS::matchesIdentifier(const CERTCertificate& cert,
 NameAttributesList DigitalSignatureUtilNSS::expandCaSubjectNames(std::string caSubjectNames) {
     setErrorCode(ErrorCode::None);
     NameAttributesList list = parseNameList(caSubjectNames);
-    const RequestStores scope(*this);
-
-    // Known authorities: subject text to parsed issuer, "Root" first and then "CA", later ones winning.
-    std::map<std::string, NameAttributes> known;
-    for (Store store : {Store::Root, Store::CA}) {
-        auto certificates = openStore(store);
-        if (!certificates) {
-            setErrorCode(ErrorCode::OperationFailed);
-            captureLowLevelError();
-            return list;
+    Request request(*this);
+    if (!request.storesOpen()) {
+        setErrorCode(ErrorCode::OperationFailed);
+        captureLowLevelError();
+        return list;
+    }
+    // The known authorities ("Root" first, then "CA", a later subject text replacing an earlier one) are
+    // in the order of their subject texts. Closure: walk them in that order and add the subject of the first
+    // one whose issuer is a listed name, unless it is self-signed; set it aside and walk again until a walk
+    // adds nothing. A member equal to the issuer differs from the subject exactly when the issuer does, so
+    // an authority qualifies when its issuer is in the list and it is not self-signed. Names compare equal
+    // (namesEqual) exactly when their attribute maps are equal, so sets answer "is it in the list", and a
+    // heap of the qualifying authorities by position gives each walk's first one without walking again.
+    const std::vector<Authority>& authorities = request.stores().authorities;
+    std::map<NameAttributes, std::vector<std::size_t>> byIssuer;
+    for (std::size_t i = 0; i < authorities.size(); ++i) {
+        if (!authorities[i].selfSigned) {
+            byIssuer[authorities[i].issuer].push_back(i);
         }
-        forEachCertificate(certificates->get(), [&known](CERTCertificate* cert) {
-            known[nameToText(cert->subject)] = parseDistinguishedName(nameToText(cert->issuer));
-            return true;
-        });
     }
-
-    // Closure: walk the authorities in map order and add the subject of the first one whose issuer is a
-    // listed name, unless it is self-signed; remove it and walk again until a walk adds nothing. A member
-    // equal to the issuer differs from the subject exactly when the issuer does, so an authority qualifies
-    // when its issuer is in the list and it is not self-signed. Names compare equal (namesEqual) exactly
-    // when their attribute maps are equal, which lets a set answer "is it in the list".
-    struct Authority {
-        NameAttributes subject;
-        NameAttributes issuer;
-        bool selfSigned;
-    };
-    std::vector<Authority> pending;  // in map order
-    pending.reserve(known.size());
-    for (auto& [subjectText, issuer] : known) {
-        NameAttributes subject = parseDistinguishedName(subjectText);
-        const bool selfSigned = namesEqual(subject, issuer);
-        pending.push_back({std::move(subject), std::move(issuer), selfSigned});
-    }
-    std::set<NameAttributes> listed(list.begin(), list.end());
-    for (bool appended = true; appended;) {
-        appended = false;
-        for (auto it = pending.begin(); it != pending.end(); ++it) {
-            if (!it->selfSigned && listed.count(it->issuer)) {
-                listed.insert(it->subject);
-                list.push_back(std::move(it->subject));
-                pending.erase(it);
-                appended = true;
-                break;
+    std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> qualifying;
+    std::set<NameAttributes> listed;
+    auto admit = [&](const NameAttributes& name) {
+        if (!listed.insert(name).second) {
+            return;
+        }
+        if (auto it = byIssuer.find(name); it != byIssuer.end()) {
+            for (std::size_t i : it->second) {
+                qualifying.push(i);
             }
+            byIssuer.erase(it);
         }
+    };
+    for (const NameAttributes& name : list) {
+        admit(name);
+    }
+    while (!qualifying.empty()) {
+        const Authority& next = authorities[qualifying.top()];
+        qualifying.pop();
+        list.push_back(next.subject);
+        admit(next.subject);
     }
     return list;
 }
@@ -364,45 +243,43 @@ NameAttributesList DigitalSignatureUtilNSS::expandCaSubjectNames(std::string caS
 std::string DigitalSignatureUtilNSS::getDigitalSignatureCertificates(std::string caSubjectNames) {
     setErrorCode(ErrorCode::None);
     std::string result;
-    const RequestStores scope(*this);
+    Request request(*this);
     const NameAttributesList authorities = expandCaSubjectNames(std::move(caSubjectNames));
     if (errorCode() != ErrorCode::None) {
         return result;
     }
-    auto certificates = openStore(Store::My);
-    if (!certificates) {
+    if (!request.storesOpen()) {
         setErrorCode(ErrorCode::OperationFailed);
         captureLowLevelError();
         return result;
     }
+    const Stores& stores = request.stores();
+    // Whether each distinct issuer of "My" is an accepted authority, decided once per listing.
+    const NameAttributesSet accepted(authorities.begin(), authorities.end());
+    std::vector<bool> issuerAccepted(stores.issuers.size());
+    for (std::size_t i = 0; i < stores.issuers.size(); ++i) {
+        issuerAccepted[i] = issuerInSet(accepted, stores.issuers[i]);
+    }
     const PRTime now = currentTime();
-    forEachCertificate(certificates->get(), [&](CERTCertificate* cert) {
-        PRTime notBefore = 0;
-        PRTime notAfter = 0;
-        if (CERT_GetCertTimes(cert, &notBefore, &notAfter) != SECSuccess ||
-            !(notBefore < now && now < notAfter)) {
-            return true;
+    for (const StoredCertificate& stored : stores.my) {
+        if (!stored.timesKnown || !(stored.notBefore < now && now < stored.notAfter)) {
+            continue;
         }
-        if (!hasNonRepudiationKey(cert)) {
-            return true;
+        if (!stored.nonRepudiationKey || !issuerAccepted[stored.issuerIndex]) {
+            continue;
         }
-        const std::string issuer = nameToText(cert->issuer);
-        if (!issuerInList(authorities, parseDistinguishedName(issuer))) {
-            return true;
-        }
-        const std::string issuerField = listingField(issuer);
-        const std::string id = issuerField + "-" + Base64::encode(serialOctets(*cert));
+        const std::string issuerField = listingField(stored.issuer);
         if (!result.empty()) {
             result += '|';
         }
         result += issuerField;
         result += '|';
-        result += listingField(nameToText(cert->subject));
+        result += listingField(stored.subject);
         result += '|';
-        result += id;
-        rememberLocation(id, *cert);
-        return true;
-    });
+        result += issuerField;
+        result += '-';
+        result += stored.serialBase64;
+    }
     return result;
 }
 
@@ -411,19 +288,15 @@ std::string DigitalSignatureUtilNSS::getCertificate(std::string id) {
     PR_SetError(0, 0);
     std::string result;
     if (auto parsed = parseCertificateIdentifier(id)) {
-        CertPtr cert;
-        switch (findInMy(id, *parsed, false, cert)) {
-            case Lookup::StoreFailed:
-                setErrorCode(ErrorCode::OperationFailed);
-                break;
-            case Lookup::NotFound:
-                PR_SetError(SEC_ERROR_UNKNOWN_CERT, 0);
-                break;
-            case Lookup::Found:
-                result = Base64::encode(cert->derCert.data, cert->derCert.len);
-                // NSS leaves codes of its own lookups behind even when all went well.
-                PR_SetError(0, 0);
-                break;
+        Request request(*this);
+        if (!request.storesOpen()) {
+            setErrorCode(ErrorCode::OperationFailed);
+        } else if (const StoredCertificate* stored = findInMy(request.stores(), *parsed, false)) {
+            result = Base64::encode(stored->cert->derCert.data, stored->cert->derCert.len);
+            // Loading the stores can leave NSS codes behind even when all went well.
+            PR_SetError(0, 0);
+        } else {
+            PR_SetError(SEC_ERROR_UNKNOWN_CERT, 0);
         }
     }
     if (result.empty() && errorCode() == ErrorCode::None) {
@@ -442,29 +315,30 @@ std::string DigitalSignatureUtilNSS::signPkcs1(std::string id, std::string data)
         setErrorCode(ErrorCode::InvalidEncoding);
         PR_SetError(SEC_ERROR_BAD_DATA, 0);
     } else if (auto parsed = parseCertificateIdentifier(id)) {
-        // A certificate without the nonRepudiation bit is never offered by the listing; it is not used
-        // for signing either, so a page cannot have an authentication key sign an arbitrary hash.
-        CertPtr cert;
-        switch (findInMy(id, *parsed, true, cert)) {
-            case Lookup::StoreFailed:
-                break;
-            case Lookup::NotFound:
+        Request request(*this);
+        // A kept key that fails to sign makes the whole request start over with nothing kept, so the
+        // outcome is the one a first signature would have.
+        for (bool useKeptKey = request.storesOpen(); request.storesOpen(); useKeptKey = false) {
+            // A certificate without the nonRepudiation bit is never offered by the listing; it is not used
+            // for signing either, so a page cannot have an authentication key sign an arbitrary hash.
+            const StoredCertificate* stored = findInMy(request.stores(), *parsed, true);
+            if (!stored) {
                 setErrorCode(ErrorCode::CertificateNotFound);
                 PR_SetError(SEC_ERROR_UNKNOWN_CERT, 0);
                 break;
-            case Lookup::Found:
-                switch (signWithCertificateKey(cert.get(), id, *hash, result)) {
-                    case KeyOutcome::WrongPin:
-                        setErrorCode(ErrorCode::WrongPin);
-                        break;
-                    case KeyOutcome::PinRequired:
-                        setErrorCode(ErrorCode::PinRequired);
-                        break;
-                    case KeyOutcome::Signed:
-                    case KeyOutcome::Failed:
-                        break;
-                }
-                break;
+            }
+            const KeyOutcome outcome =
+                signWithCertificateKey(request, *stored, id, *hash, useKeptKey, result);
+            if (outcome == KeyOutcome::KeptKeyFailed) {
+                request.database()->dropKept();
+                continue;
+            }
+            if (outcome == KeyOutcome::WrongPin) {
+                setErrorCode(ErrorCode::WrongPin);
+            } else if (outcome == KeyOutcome::PinRequired) {
+                setErrorCode(ErrorCode::PinRequired);
+            }
+            break;
         }
     }
     if (result.empty()) {
@@ -476,9 +350,31 @@ std::string DigitalSignatureUtilNSS::signPkcs1(std::string id, std::string data)
     return result;
 }
 
+namespace {
+
+bool signDigestInfo(SECKEYPrivateKey* key, int length, const std::vector<std::uint8_t>& hash,
+                    std::string& signature) {
+    if (length <= 0) {
+        return false;
+    }
+    std::vector<std::uint8_t> input = digestInfo(hash);
+    std::vector<std::uint8_t> octets(static_cast<std::size_t>(length));
+    SECItem out{siBuffer, octets.data(), static_cast<unsigned int>(octets.size())};
+    SECItem in{siBuffer, input.data(), static_cast<unsigned int>(input.size())};
+    if (PK11_SignWithMechanism(key, CKM_RSA_PKCS, nullptr, &out, &in) != SECSuccess) {
+        return false;
+    }
+    octets.resize(out.len);
+    signature = Base64::encode(octets);
+    return true;
+}
+
+}  // namespace
+
 DigitalSignatureUtilNSS::KeyOutcome DigitalSignatureUtilNSS::signWithCertificateKey(
-    CERTCertificate* cert, const std::string& id, const std::vector<std::uint8_t>& hash,
-    std::string& signature) {
+    Request& request, const StoredCertificate& certificate, const std::string& id,
+    const std::vector<std::uint8_t>& hash, bool useKeptKey, std::string& signature) {
+    CERTCertificate* cert = certificate.cert.get();
     SlotPtr slot(cert->slot ? PK11_ReferenceSlot(cert->slot) : nullptr);
     if (!slot) {
         PR_SetError(SEC_ERROR_NO_TOKEN, 0);
@@ -515,6 +411,17 @@ DigitalSignatureUtilNSS::KeyOutcome DigitalSignatureUtilNSS::signWithCertificate
         }
     }
 
+    // A software key found for this certificate before, in the same state of the database and tokens:
+    // the key lookup and the reading of its modulus length are skipped.
+    NssDatabase* database = request.database();
+    if (useKeptKey && software && database) {
+        if (NssDatabase::KeptKey* kept = database->keptKey(id); kept && kept->certificate == &certificate) {
+            return signDigestInfo(kept->key.get(), kept->signatureLength, hash, signature)
+                       ? KeyOutcome::Signed
+                       : KeyOutcome::KeptKeyFailed;
+        }
+    }
+
     KeyOutcome outcome = KeyOutcome::Failed;
     PrivateKeyPtr key(PK11_FindPrivateKeyFromCert(slot.get(), cert, nullptr));
     if (!key) {
@@ -524,16 +431,11 @@ DigitalSignatureUtilNSS::KeyOutcome DigitalSignatureUtilNSS::signWithCertificate
     } else if (SECKEY_GetPrivateKeyType(key.get()) != rsaKey) {
         PR_SetError(SEC_ERROR_INVALID_KEY, 0);
     } else {
-        std::vector<std::uint8_t> input = digestInfo(hash);
         const int length = PK11_SignatureLen(key.get());
-        if (length > 0) {
-            std::vector<std::uint8_t> octets(static_cast<std::size_t>(length));
-            SECItem out{siBuffer, octets.data(), static_cast<unsigned int>(octets.size())};
-            SECItem in{siBuffer, input.data(), static_cast<unsigned int>(input.size())};
-            if (PK11_SignWithMechanism(key.get(), CKM_RSA_PKCS, nullptr, &out, &in) == SECSuccess) {
-                octets.resize(out.len);
-                signature = Base64::encode(octets);
-                outcome = KeyOutcome::Signed;
+        if (signDigestInfo(key.get(), length, hash, signature)) {
+            outcome = KeyOutcome::Signed;
+            if (software && database) {
+                database->keepKey(id, {&certificate, std::move(key), length});
             }
         }
     }

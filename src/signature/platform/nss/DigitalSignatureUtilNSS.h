@@ -1,7 +1,7 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,13 +12,14 @@
 #include <prtime.h>
 
 #include "signature/DigitalSignatureUtil.h"
+#include "signature/platform/nss/NssDatabase.h"
 #include "signature/platform/nss/NssHandles.h"
 
 // The Linux engine, on the user's NSS database sql:$HOME/.pki/nssdb and the PKCS#11 tokens registered in
 // it. "My" holds the certificates with a private key on some token, "Root" the certificates trusted as CA
-// anchors, "CA" the other CA certificates. The database is opened read-only on first use, one NSS context
-// per engine, and closed by the destructor. NSS is never allowed to prompt: listing never logs in, and
-// signing presents only a PIN the page has put into the PinCache.
+// anchors, "CA" the other CA certificates. The database is opened read-only on first use and shared, with
+// the stores loaded from it, by the engines of the process (NssDatabase). NSS is never allowed to prompt:
+// listing never logs in, and signing presents only a PIN the page has put into the PinCache.
 class DigitalSignatureUtilNSS : public DigitalSignatureUtil {
   public:
     DigitalSignatureUtilNSS();
@@ -53,51 +54,32 @@ class DigitalSignatureUtilNSS : public DigitalSignatureUtil {
     virtual SECStatus checkUserPassword(PK11SlotInfo* slot, const std::string& pin);
 
   private:
-    enum class Store { My, Root, CA };
-    struct Stores {
-        CertListPtr my;
-        CertListPtr root;
-        CertListPtr ca;
-    };
-    // Where a certificate of "My" was seen: its encoded issuer and serial, for an indexed lookup.
-    struct Location {
-        std::vector<std::uint8_t> derIssuer;
-        std::vector<std::uint8_t> serial;
-    };
-    enum class Lookup { Found, NotFound, StoreFailed };
-
-    // Opens the NSS context when needed. False when the database exists but cannot be opened (the NSS
-    // error is left for captureLowLevelError); true with no context when there is no database at all.
-    bool ensureContext();
-    // The three stores from one walk over the database; nothing when it cannot be opened, empty stores
-    // without a database.
-    std::optional<Stores> loadStores();
-    // Loads the stores once for a whole request (a listing opens "Root", "CA" and "My"); a store that
-    // cannot be opened stays unloaded, so opening it again reports the failure.
-    class RequestStores {
+    // The database of the engine's user, shared with the other engines of the process, opened on first
+    // need. False when the database exists but cannot be opened (the NSS error is left for
+    // captureLowLevelError); true with no database when there is no database file at all.
+    bool ensureDatabase();
+    // One request's hold on the database and its stores (a listing expands the CA names inside its own);
+    // without a database the stores are empty, when it cannot be opened there are none.
+    class Request {
       public:
-        explicit RequestStores(DigitalSignatureUtilNSS& engine);
-        ~RequestStores();
-        RequestStores(const RequestStores&) = delete;
-        RequestStores& operator=(const RequestStores&) = delete;
+        explicit Request(DigitalSignatureUtilNSS& engine);
+        bool storesOpen() const { return open_; }
+        const Stores& stores();
+        NssDatabase* database() const { return database_; }
 
       private:
-        DigitalSignatureUtilNSS& engine_;
-        std::optional<Stores> stores_;
+        bool open_;
+        NssDatabase* database_ = nullptr;
+        std::optional<NssDatabase::Request> hold_;
     };
-    // One store's certificates: from the stores loaded for the current request, else freshly loaded.
-    std::optional<CertListPtr> openStore(Store store);
-    // The certificate of "My" an identifier names (for signing: only one with nonRepudiation).
-    Lookup findInMy(const std::string& id, const CertificateIdentifier& parsed, bool forSigning,
-                    CertPtr& found);
-    void rememberLocation(const std::string& id, const CERTCertificate& cert);
+    // The first certificate of "My" the identifier names (for signing: only one with nonRepudiation).
+    static const StoredCertificate* findInMy(const Stores& stores, const CertificateIdentifier& parsed,
+                                             bool forSigning);
 
-    enum class KeyOutcome { Signed, WrongPin, PinRequired, Failed };
-    KeyOutcome signWithCertificateKey(CERTCertificate* cert, const std::string& id,
-                                      const std::vector<std::uint8_t>& hash, std::string& signature);
+    enum class KeyOutcome { Signed, WrongPin, PinRequired, Failed, KeptKeyFailed };
+    KeyOutcome signWithCertificateKey(Request& request, const StoredCertificate& certificate,
+                                      const std::string& id, const std::vector<std::uint8_t>& hash,
+                                      bool useKeptKey, std::string& signature);
 
-    ContextPtr context_;
-    Stores* requestStores_ = nullptr;
-    // Identifier text (as listed, and with its non-ASCII bytes blanked) to the certificate's location.
-    std::map<std::string, Location> locations_;
+    std::shared_ptr<NssDatabase> database_;
 };
