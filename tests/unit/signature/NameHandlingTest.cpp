@@ -82,11 +82,16 @@ TEST(NamesEqual, IgnoresOrderCaseAndBlanksButNotAttributeCount) {
         DSU::namesEqual(DSU::parseDistinguishedName("CN=korvanetest ca, O=brindlemoor, C=ES"), issuer));
 }
 
-TEST(IssuerInList, NeedsOneEqualMember) {
+TEST(IssuerInList, NeedsOneEqualMemberInTheListAndInItsSet) {
     NameAttributes issuer = DSU::parseDistinguishedName("CN=B");
-    EXPECT_FALSE(DSU::issuerInList({}, issuer));
-    EXPECT_TRUE(DSU::issuerInList(DSU::parseNameList("CN=A|cn = b"), issuer));
-    EXPECT_FALSE(DSU::issuerInList(DSU::parseNameList("CN=A|CN=C"), issuer));
+    const std::pair<const char*, bool> cases[] = {
+        {"", false}, {"CN=A|cn = b", true}, {"CN=A|CN=C", false}, {"CN=B, O=x|CN=A", false}};
+    for (const auto& [names, listed] : cases) {
+        const NameAttributesList list = DSU::parseNameList(names);
+        EXPECT_EQ(DSU::issuerInList(list, issuer), listed) << names;
+        EXPECT_EQ(DSU::issuerInSet(DSU::NameAttributesSet(list.begin(), list.end()), issuer), listed)
+            << names;
+    }
 }
 
 TEST(IssuerTextMatches, AcceptsTheListingsBlankedForm) {

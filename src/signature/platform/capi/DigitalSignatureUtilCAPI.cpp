@@ -221,6 +221,8 @@ std::string DigitalSignatureUtilCAPI::getDigitalSignatureCertificates(std::strin
         captureLowLevelError();
         return result;
     }
+    // The CA names as a set: each certificate's issuer is looked up, not compared with every name.
+    const NameAttributesSet accepted(authorities.begin(), authorities.end());
     SYSTEMTIME systemTime{};
     FILETIME now{};
     api_->getSystemTime(&systemTime);
@@ -236,7 +238,7 @@ std::string DigitalSignatureUtilCAPI::getDigitalSignatureCertificates(std::strin
             return true;
         }
         const std::string issuer = nameToText(info.Issuer);
-        if (!issuerInList(authorities, parseDistinguishedName(issuer))) {
+        if (!issuerInSet(accepted, parseDistinguishedName(issuer))) {
             return true;
         }
         const std::string serial =
