@@ -1,5 +1,6 @@
 // Costs of the scripting core: copying variants (inline and heap values), converting text to int,
-// and a script-style call through JSAPIAuto::invoke against calling the member function directly.
+// a script-style call through JSAPIAuto::invoke against calling the member function directly, and
+// what a page's property read and method call cost below the browser adapter.
 
 #include <memory>
 #include <string>
@@ -13,9 +14,20 @@ namespace {
 
 class Api : public FB::JSAPIAuto {
   public:
-    Api() { addMethod("concat", FB::bindMethod(this, &Api::concat)); }
+    Api() {
+        addMethod("concat", FB::bindMethod(this, &Api::concat));
+        addMethod("echo", FB::bindMethod(this, &Api::echo));
+        addProperty("version", FB::bindProperty(this, &Api::version));
+        // As many members as the signing API registers, so that lookups search tables of its size.
+        for (const char* name : {"a1", "b2", "c3", "d4", "e5", "f6"}) {
+            addMethod(name, FB::bindMethod(this, &Api::version));
+            addProperty(std::string(name) + "p", FB::bindProperty(this, &Api::version));
+        }
+    }
 
     [[gnu::noinline]] std::string concat(const std::string& a, const std::string& b) { return a + b; }
+    [[gnu::noinline]] FB::variant echo(const FB::variant& message) { return message; }
+    [[gnu::noinline]] std::string version() { return "1.1.0.0"; }
 };
 
 void variantCopyInline(benchmark::State& state) {
@@ -75,6 +87,31 @@ void directTwoTextCall(benchmark::State& state) {
     }
 }
 BENCHMARK(directTwoTextCall);
+
+// A page reading a property: what the browser adapter asks for it.
+void readProperty(benchmark::State& state) {
+    auto api = std::make_shared<Api>();
+    const std::string name = "version";
+    for (auto _ : state) {
+        FB::variant value = api->memberValue(name);
+        benchmark::DoNotOptimize(value);
+    }
+}
+BENCHMARK(readProperty);
+
+// A page calling a method it read as a value: the method object, then the call through it.
+void callMethodObject(benchmark::State& state) {
+    auto api = std::make_shared<Api>();
+    const std::string name = "echo";
+    const std::string unnamed;
+    const FB::VariantList args{std::string("ping")};
+    for (auto _ : state) {
+        FB::JSAPIPtr method = api->memberValue(name).get<FB::JSAPIPtr>();
+        FB::variant result = method->invoke(unnamed, args);
+        benchmark::DoNotOptimize(result);
+    }
+}
+BENCHMARK(callMethodObject);
 
 }  // namespace
 

@@ -167,7 +167,7 @@ NPJavascriptObject::NPJavascriptObject(NPP /*npp*/) : NPObject{} {
 NPJavascriptObject::~NPJavascriptObject() {
     // Gone from the wrapper cache's point of view before anything below can walk the cache.
     selfRef_.reset();
-    if (releaseOnDestroy_) {
+    if (releaseOnDestroy_ && holdsRetention_) {
         JSAPIPtr api = api_.lock();
         NpapiBrowserHostPtr host = host_.lock();
         if (api && host) {
@@ -186,6 +186,14 @@ NPJavascriptObject* NPJavascriptObject::createWrapper(const NpapiBrowserHostPtr&
     wrapper->bindTo(api, host);
     wrapper->releaseOnDestroy_ = releaseOnDestroy;
     return wrapper;
+}
+
+bool NPJavascriptObject::takeRetention() {
+    if (!releaseOnDestroy_ || holdsRetention_) {
+        return false;
+    }
+    holdsRetention_ = true;
+    return true;
 }
 
 void NPJavascriptObject::bindTo(const JSAPIWeakPtr& api, const NpapiBrowserHostWeakPtr& host) {
@@ -252,10 +260,6 @@ void NPJavascriptObject::reportScriptError(const char* message) {
     processLastException() = std::string(message);
 }
 
-bool NPJavascriptObject::isName(NpapiBrowserHost& host, NPIdentifier id) const {
-    return host.module().identifierIsString(id);
-}
-
 VariantList NPJavascriptObject::argumentList(NpapiBrowserHost& host, const NPVariant* args,
                                              uint32_t argCount) const {
     VariantList list;
@@ -270,28 +274,31 @@ VariantList NPJavascriptObject::argumentList(NpapiBrowserHost& host, const NPVar
 
 bool NPJavascriptObject::hasMethod(NPIdentifier name) {
     NpapiBrowserHostPtr host = lockHost();
-    std::string text = host->identifierText(name);
+    return hasMethod(*lockApi(), host->identifierText(name));
+}
+
+bool NPJavascriptObject::hasMethod(JSAPI& api, const std::string& text) {
     if (text == "toString") {
         return true;
     }
-    JSAPIPtr api = lockApi();
-    return !api->hasMethodHandle(text) && api->hasMethod(text);
+    return !api.hasMethodHandle(text) && api.hasMethod(text);
 }
 
 bool NPJavascriptObject::hasProperty(NPIdentifier name) {
     NpapiBrowserHostPtr host = lockHost();
     JSAPIPtr api = lockApi();
-    if (!isName(*host, name)) {
-        return api->hasProperty(static_cast<int>(host->module().intFromIdentifier(name)));
+    const NpapiPluginModule::Identifier& id = host->module().identifier(name);
+    if (!id.isString) {
+        return api->hasProperty(static_cast<int>(id.number));
     }
-    std::string text = host->identifierText(name);
+    const std::string& text = id.text;
     if (isBuiltInName(text)) {
         return true;
     }
     if (text == "toString" && api->hasMethodHandle(text)) {
         return true;
     }
-    if (hasMethod(name)) {
+    if (hasMethod(*api, text)) {
         return false;
     }
     return api->hasProperty(text);
@@ -300,21 +307,21 @@ bool NPJavascriptObject::hasProperty(NPIdentifier name) {
 bool NPJavascriptObject::getProperty(NPIdentifier name, NPVariant* result) {
     NpapiBrowserHostPtr host = lockHost();
     JSAPIPtr api = lockApi();
+    const NpapiPluginModule::Identifier& id = host->module().identifier(name);
     variant value;
-    if (!isName(*host, name)) {
-        value = api->getProperty(static_cast<int>(host->module().intFromIdentifier(name)));
+    if (!id.isString) {
+        value = api->getProperty(static_cast<int>(id.number));
     } else {
-        std::string text = host->identifierText(name);
+        const std::string& text = id.text;
         if (text == kAddEventListener) {
             value = addEventListener_;
         } else if (text == kRemoveEventListener) {
             value = removeEventListener_;
         } else if (text == kGetLastException) {
             value = getLastException_;
-        } else if (api->hasMethodHandle(text)) {
-            value = api->methodHandle(text);
         } else {
-            value = api->getProperty(text);
+            // The method object when the name has one, else the property.
+            value = api->memberValue(text);
         }
     }
     host->toNPVariant(value, *result);
@@ -325,25 +332,26 @@ bool NPJavascriptObject::setProperty(NPIdentifier name, const NPVariant* value) 
     NpapiBrowserHostPtr host = lockHost();
     JSAPIPtr api = lockApi();
     variant converted = host->toVariant(*value);
-    if (!isName(*host, name)) {
-        api->setProperty(static_cast<int>(host->module().intFromIdentifier(name)), converted);
+    const NpapiPluginModule::Identifier& id = host->module().identifier(name);
+    if (!id.isString) {
+        api->setProperty(static_cast<int>(id.number), converted);
         return true;
     }
-    std::string text = host->identifierText(name);
-    if (api->hasMethodHandle(text)) {
+    if (api->hasMethodHandle(id.text)) {
         throw script_error("This property cannot be changed");
     }
-    api->setProperty(text, converted);
+    api->setProperty(id.text, converted);
     return true;
 }
 
 bool NPJavascriptObject::removeProperty(NPIdentifier name) {
     NpapiBrowserHostPtr host = lockHost();
     JSAPIPtr api = lockApi();
-    if (!isName(*host, name)) {
-        api->removeProperty(static_cast<int>(host->module().intFromIdentifier(name)));
+    const NpapiPluginModule::Identifier& id = host->module().identifier(name);
+    if (!id.isString) {
+        api->removeProperty(static_cast<int>(id.number));
     } else {
-        api->removeProperty(host->identifierText(name));
+        api->removeProperty(id.text);
     }
     return true;
 }
@@ -352,7 +360,8 @@ bool NPJavascriptObject::invoke(NPIdentifier name, const NPVariant* args, uint32
                                 NPVariant* result) {
     NpapiBrowserHostPtr host = lockHost();
     JSAPIPtr api = lockApi();
-    std::string method = name != nullptr ? host->identifierText(name) : std::string();
+    static const std::string unnamed;
+    const std::string& method = name != nullptr ? host->identifierText(name) : unnamed;
     VariantList list = argumentList(*host, args, argCount);
     host->toNPVariant(api->invoke(method, list), *result);
     return true;
@@ -361,8 +370,9 @@ bool NPJavascriptObject::invoke(NPIdentifier name, const NPVariant* args, uint32
 bool NPJavascriptObject::invokeDefault(const NPVariant* args, uint32_t argCount, NPVariant* result) {
     NpapiBrowserHostPtr host = lockHost();
     JSAPIPtr api = lockApi();
+    static const std::string unnamed;
     VariantList list = argumentList(*host, args, argCount);
-    host->toNPVariant(api->invoke(std::string(), list), *result);
+    host->toNPVariant(api->invoke(unnamed, list), *result);
     return true;
 }
 

@@ -50,6 +50,10 @@ class NPJavascriptObject : public NPObject {
     void invalidate();
 
     JSAPIWeakPtr api() const { return api_; }
+    // True once, for a cached wrapper that does not yet hold the host's retention of its object: the
+    // caller then retains the object, and the wrapper gives that retention back when it goes. One
+    // retention per wrapper, however often the page reads the object.
+    bool takeRetention();
     WeakReference weakReference() const { return selfRef_; }
 
     // The message of the last script error any of these objects reported; empty before any.
@@ -72,7 +76,7 @@ class NPJavascriptObject : public NPObject {
     template <class Operation>
     bool frame(NPVariant* result, Operation&& operation);
     void reportScriptError(const char* message);
-    bool isName(NpapiBrowserHost& host, NPIdentifier id) const;
+    static bool hasMethod(JSAPI& api, const std::string& text);
     VariantList argumentList(NpapiBrowserHost& host, const NPVariant* args, uint32_t argCount) const;
 
     static NPObject* allocate(NPP npp, NPClass* npClass);
@@ -95,6 +99,7 @@ class NPJavascriptObject : public NPObject {
     NpapiBrowserHostWeakPtr host_;
     bool valid_ = true;
     bool releaseOnDestroy_ = false;
+    bool holdsRetention_ = false;
     ShareableReferencePtr<NPJavascriptObject> selfRef_;
     JSAPIPtr addEventListener_;
     JSAPIPtr removeEventListener_;

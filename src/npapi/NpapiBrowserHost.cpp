@@ -2,8 +2,7 @@
 
 #include <cstring>
 #include <functional>
-#include <typeindex>
-#include <unordered_map>
+#include <typeinfo>
 #include <vector>
 
 #include "core/Log.h"
@@ -182,61 +181,89 @@ bool NpapiBrowserHost::browserString(const std::string& text, NPVariant& out) co
     return true;
 }
 
+namespace {
+
+using Converter = void (*)(NpapiBrowserHost&, const variant&, NPVariant&);
+
+struct ConverterEntry {
+    const void* tag;
+    const std::type_info* type;
+    Converter convert;
+};
+
+template <class T>
+ConverterEntry converterFor(Converter convert) {
+    return {variant::typeTagOf<T>(), &typeid(T), convert};
+}
+
+}  // namespace
+
 void NpapiBrowserHost::toNPVariant(const variant& value, NPVariant& out) {
-    using Converter = std::function<void(NpapiBrowserHost&, const variant&, NPVariant&)>;
-    // Built once per process: the stored type of the variant picks the converter.
-    static const std::unordered_map<std::type_index, Converter> converters = [] {
-        std::unordered_map<std::type_index, Converter> table;
-        auto toInt = [](NpapiBrowserHost&, const variant& v, NPVariant& o) {
-            INT32_TO_NPVARIANT(v.convert<int>(), o);
-        };
-        auto toText = [](NpapiBrowserHost& host, const variant& v, NPVariant& o) {
-            host.browserString(v.convert<std::string>(), o);
-        };
-        auto toDouble = [](NpapiBrowserHost&, const variant& v, NPVariant& o) {
-            DOUBLE_TO_NPVARIANT(v.convert<double>(), o);
-        };
-        table[typeid(bool)] = [](NpapiBrowserHost&, const variant& v, NPVariant& o) {
-            BOOLEAN_TO_NPVARIANT(v.get<bool>(), o);
-        };
-        for (const std::type_info* type : {&typeid(char), &typeid(unsigned char), &typeid(short),
-                                           &typeid(unsigned short), &typeid(int), &typeid(long)}) {
-            table[*type] = toInt;
-        }
-        for (const std::type_info* type :
-             {&typeid(unsigned int), &typeid(unsigned long), &typeid(long long), &typeid(unsigned long long),
-              &typeid(std::string), &typeid(std::wstring)}) {
-            table[*type] = toText;
-        }
-        table[typeid(float)] = toDouble;
-        table[typeid(double)] = toDouble;
-        table[typeid(variant_detail::null)] = [](NpapiBrowserHost&, const variant&, NPVariant& o) {
-            NULL_TO_NPVARIANT(o);
-        };
-        table[typeid(variant_detail::empty)] = [](NpapiBrowserHost&, const variant&, NPVariant& o) {
-            VOID_TO_NPVARIANT(o);
-        };
-        table[typeid(VariantList)] = [](NpapiBrowserHost& host, const variant& v, NPVariant& o) {
-            host.arrayToNPVariant(v.get<VariantList>(), o);
-        };
-        table[typeid(VariantMap)] = [](NpapiBrowserHost& host, const variant& v, NPVariant& o) {
-            host.mapToNPVariant(v.get<VariantMap>(), o);
-        };
-        table[typeid(JSAPIPtr)] = [](NpapiBrowserHost& host, const variant& v, NPVariant& o) {
-            host.apiToNPVariant(v.get<JSAPIPtr>(), true, o);
-        };
-        table[typeid(JSAPIWeakPtr)] = [](NpapiBrowserHost& host, const variant& v, NPVariant& o) {
-            JSAPIPtr api = v.get<JSAPIWeakPtr>().lock();
+    auto toInt = [](NpapiBrowserHost&, const variant& v, NPVariant& o) {
+        INT32_TO_NPVARIANT(v.convert<int>(), o);
+    };
+    auto toText = [](NpapiBrowserHost& host, const variant& v, NPVariant& o) {
+        host.browserString(v.convert<std::string>(), o);
+    };
+    auto toDouble = [](NpapiBrowserHost&, const variant& v, NPVariant& o) {
+        DOUBLE_TO_NPVARIANT(v.convert<double>(), o);
+    };
+    // Built once per process; the stored type's tag picks the converter, the commonest types first.
+    static const std::vector<ConverterEntry> converters = {
+        converterFor<std::string>([](NpapiBrowserHost& host, const variant& v, NPVariant& o) {
+            host.browserString(*v.peek<std::string>(), o);
+        }),
+        converterFor<bool>([](NpapiBrowserHost&, const variant& v, NPVariant& o) {
+            BOOLEAN_TO_NPVARIANT(*v.peek<bool>(), o);
+        }),
+        converterFor<int>(toInt),
+        converterFor<double>(toDouble),
+        converterFor<variant_detail::empty>(
+            [](NpapiBrowserHost&, const variant&, NPVariant& o) { VOID_TO_NPVARIANT(o); }),
+        converterFor<JSAPIPtr>([](NpapiBrowserHost& host, const variant& v, NPVariant& o) {
+            host.apiToNPVariant(*v.peek<JSAPIPtr>(), true, o);
+        }),
+        converterFor<JSObjectPtr>([](NpapiBrowserHost& host, const variant& v, NPVariant& o) {
+            host.apiToNPVariant(*v.peek<JSObjectPtr>(), true, o);
+        }),
+        converterFor<JSAPIWeakPtr>([](NpapiBrowserHost& host, const variant& v, NPVariant& o) {
+            JSAPIPtr api = v.peek<JSAPIWeakPtr>()->lock();
             host.apiToNPVariant(api, false, o);
-        };
-        table[typeid(JSObjectPtr)] = [](NpapiBrowserHost& host, const variant& v, NPVariant& o) {
-            host.apiToNPVariant(v.get<JSObjectPtr>(), true, o);
-        };
-        return table;
-    }();
-    auto found = converters.find(std::type_index(value.type()));
-    if (found != converters.end()) {
-        found->second(*this, value, out);
+        }),
+        converterFor<variant_detail::null>(
+            [](NpapiBrowserHost&, const variant&, NPVariant& o) { NULL_TO_NPVARIANT(o); }),
+        converterFor<VariantList>([](NpapiBrowserHost& host, const variant& v, NPVariant& o) {
+            host.arrayToNPVariant(*v.peek<VariantList>(), o);
+        }),
+        converterFor<VariantMap>([](NpapiBrowserHost& host, const variant& v, NPVariant& o) {
+            host.mapToNPVariant(*v.peek<VariantMap>(), o);
+        }),
+        converterFor<std::wstring>(toText),
+        converterFor<long>(toInt),
+        converterFor<char>(toInt),
+        converterFor<unsigned char>(toInt),
+        converterFor<short>(toInt),
+        converterFor<unsigned short>(toInt),
+        converterFor<unsigned int>(toText),
+        converterFor<unsigned long>(toText),
+        converterFor<long long>(toText),
+        converterFor<unsigned long long>(toText),
+        converterFor<float>(toDouble),
+    };
+    const void* tag = value.typeTag();
+    for (const ConverterEntry& entry : converters) {
+        if (entry.tag == tag) {
+            entry.convert(*this, value, out);
+            return;
+        }
+    }
+    // A variant made in another module carries another tag for a known type.
+    const std::type_info& type = value.type();
+    for (const ConverterEntry& entry : converters) {
+        if (*entry.type == type) {
+            entry.convert(*this, value, out);
+            return;
+        }
     }
 }
 
@@ -281,7 +308,7 @@ void NpapiBrowserHost::apiToNPVariant(const JSAPIPtr& api, bool retain, NPVarian
         NULL_TO_NPVARIANT(out);
         return;
     }
-    if (auto page = std::dynamic_pointer_cast<NPObjectAPI>(api)) {
+    if (auto* page = dynamic_cast<NPObjectAPI*>(api.get())) {
         if (page->getNPObject() != nullptr) {
             OBJECT_TO_NPVARIANT(module_->retainObject(page->getNPObject()), out);
         } else {
@@ -289,25 +316,21 @@ void NpapiBrowserHost::apiToNPVariant(const JSAPIPtr& api, bool retain, NPVarian
         }
         return;
     }
-    if (retain) {
-        retainObject(api);
-    }
     NPJavascriptObject* wrapper = wrapperFor(api);
     if (wrapper == nullptr) {
         NULL_TO_NPVARIANT(out);
         return;
     }
+    // The object stays alive while its wrapper does: retained once, when the wrapper first
+    // carries it, not once per conversion (that would grow the host's list with every read).
+    if (retain && wrapper->takeRetention()) {
+        retainObject(api);
+    }
     OBJECT_TO_NPVARIANT(wrapper, out);
 }
 
-std::string NpapiBrowserHost::identifierText(NPIdentifier identifier) const {
-    NPUTF8* text = module_->utf8FromIdentifier(identifier);
-    if (text == nullptr) {
-        return {};
-    }
-    std::string copy(text);
-    module_->memFree(text);
-    return copy;
+const std::string& NpapiBrowserHost::identifierText(NPIdentifier identifier) const {
+    return module_->identifier(identifier).text;
 }
 
 // ---- Wrapper cache and deferred release ------------------------------------------------------

@@ -43,8 +43,8 @@ class NpapiBrowserHost : public BrowserHost {
     variant toVariant(const NPVariant& value);
     void toNPVariant(const variant& value, NPVariant& out);
     NPVariant toNPVariant(const variant& value);
-    // The text of a name identifier; empty for an integer identifier.
-    std::string identifierText(NPIdentifier identifier) const;
+    // The text of a name identifier; empty for an integer identifier. Kept by the module.
+    const std::string& identifierText(NPIdentifier identifier) const;
 
     // The browser wrapper of api: the cached one (retained once more) while it lives, else a new one
     // whose creation reference is the caller's. Null when the browser makes none.

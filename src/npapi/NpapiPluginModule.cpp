@@ -143,6 +143,35 @@ void NpapiPluginModule::copyBrowserTable(NPNetscapeFuncs& destination, const NPN
 #undef KORVANE_COPY_ENTRY
 }
 
+void NpapiPluginModule::takeBrowserTable(const NPNetscapeFuncs& browser) {
+    std::lock_guard lock(identifiersLock_);
+    copyBrowserTable(funcs_, browser);
+    identifiers_.clear();
+}
+
+const NpapiPluginModule::Identifier& NpapiPluginModule::identifier(NPIdentifier identifier) const {
+    {
+        std::lock_guard lock(identifiersLock_);
+        auto found = identifiers_.find(identifier);
+        if (found != identifiers_.end()) {
+            return found->second;
+        }
+    }
+    // Asked outside the lock: the browser may take its own locks. Two threads asking at once make the
+    // same entry, and the first one stored is kept.
+    Identifier entry;
+    entry.isString = identifierIsString(identifier);
+    if (NPUTF8* text = utf8FromIdentifier(identifier)) {
+        entry.text = text;
+        memFree(text);
+    }
+    if (!entry.isString) {
+        entry.number = intFromIdentifier(identifier);
+    }
+    std::lock_guard lock(identifiersLock_);
+    return identifiers_.emplace(identifier, std::move(entry)).first->second;
+}
+
 NPIdentifier NpapiPluginModule::getStringIdentifier(const std::string& name) const {
     return funcs_.getstringidentifier ? funcs_.getstringidentifier(name.c_str()) : nullptr;
 }

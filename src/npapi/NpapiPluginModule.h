@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "core/FactoryBase.h"
 #include "npapi/npapi/npfunctions.h"
@@ -42,7 +44,8 @@ class NpapiPluginModule {
     // covers into `destination`; everything else in `destination` is null.
     static void copyBrowserTable(NPNetscapeFuncs& destination, const NPNetscapeFuncs& browser);
 
-    void takeBrowserTable(const NPNetscapeFuncs& browser) { copyBrowserTable(funcs_, browser); }
+    // A new table comes from another browser, whose identifiers are other ones.
+    void takeBrowserTable(const NPNetscapeFuncs& browser);
     const NPNetscapeFuncs& funcs() const { return funcs_; }
     // Removes NPN_PluginThreadAsyncCall from the table, for browsers whose entry must not be used.
     void withdrawPluginThreadAsyncCall() { funcs_.pluginthreadasynccall = nullptr; }
@@ -61,8 +64,20 @@ class NpapiPluginModule {
     void releaseVariantValue(NPVariant* value) const;
     const char* userAgent(NPP npp) const;
 
+    // What the browser says of an identifier: whether it is a name, its text (empty for an integer)
+    // and its integer. Browser identifiers live as long as the process, so each is asked once and
+    // kept; the entry stays put until the browser table is replaced. Safe from any thread.
+    struct Identifier {
+        bool isString = true;
+        std::string text;
+        std::int32_t number = 0;
+    };
+    const Identifier& identifier(NPIdentifier identifier) const;
+
   private:
     NPNetscapeFuncs funcs_{};
+    mutable std::mutex identifiersLock_;
+    mutable std::unordered_map<NPIdentifier, Identifier> identifiers_;
 };
 
 }  // namespace FB::Npapi

@@ -73,4 +73,23 @@ variant JSAPI::invoke(const std::wstring& name, const VariantList& args) {
     return invoke(wideToUtf8(name), args);
 }
 
+variant JSAPI::memberValue(const std::string& name) {
+    if (hasMethodHandle(name)) {
+        return variant(methodHandle(name));
+    }
+    return getProperty(name);
+}
+
+variant JSAPI::invokeInZone(SecurityZone zone, const std::string& name, const VariantList& args) {
+    enterZone(zone);
+    try {
+        variant result = invoke(name, args);
+        leaveZone();
+        return result;
+    } catch (...) {
+        leaveZone();
+        throw;
+    }
+}
+
 }  // namespace FB

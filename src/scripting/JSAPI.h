@@ -67,6 +67,12 @@ class JSAPI : public std::enable_shared_from_this<JSAPI> {
     virtual variant invoke(const std::string& name, const VariantList& args) = 0;
     virtual variant invoke(const std::wstring& name, const VariantList& args);
     virtual variant construct(const VariantList& args) = 0;
+
+    // What a page reading `name` gets: the method object when the name has one (hasMethodHandle),
+    // else the property. One call, so that an object can answer it under one lock.
+    virtual variant memberValue(const std::string& name);
+    // invoke(name, args) with `zone` entered for the call and left after it, also when it fails.
+    virtual variant invokeInZone(SecurityZone zone, const std::string& name, const VariantList& args);
 };
 
 }  // namespace FB

@@ -394,6 +394,11 @@ variant JSAPIAuto::invoke(const std::string& name, const VariantList& args) {
     }
 }
 
+variant JSAPIAuto::memberValue(const std::string& name) {
+    Lock lock(zoneMutex());
+    return JSAPI::memberValue(name);
+}
+
 variant JSAPIAuto::construct(const VariantList&) {
     if (!valid()) {
         throw object_invalidated();

@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -49,6 +50,7 @@ class JSAPIAuto : public JSAPIImpl {
     void removeProperty(const std::string& name) override;
     variant invoke(const std::string& name, const VariantList& args) override;
     variant construct(const VariantList& args) override;
+    variant memberValue(const std::string& name) override;
 
     void fireEventLater(const std::string& name, const VariantList& args) override;
     void firePageEvent(const std::string& name, const VariantMap& members, const VariantList& args) override;
@@ -93,11 +95,13 @@ class JSAPIAuto : public JSAPIImpl {
     void forgetZoneIfUnused(const std::string& name);
 
     std::map<std::pair<std::string, SecurityZone>, JSAPIPtr> methodObjects_;
-    std::map<std::string, MethodPtr> methods_;
-    std::map<std::string, PropertyPtr> properties_;
+    // Looked up on every page access, never walked: hashed. The zone table is what enumeration
+    // walks, in name order.
+    std::unordered_map<std::string, MethodPtr> methods_;
+    std::unordered_map<std::string, PropertyPtr> properties_;
     std::map<std::string, SecurityZone> zones_;
     std::string description_;
-    std::map<std::string, Attribute> attributes_;
+    std::unordered_map<std::string, Attribute> attributes_;
     std::set<std::string> reserved_;
     bool allowDynamicAttributes_ = true;
     bool allowRemoveProperties_;

@@ -44,6 +44,22 @@ SecurityZone JSAPIImpl::currentZone() const {
     return zones_.back();
 }
 
+variant JSAPIImpl::invokeInZone(SecurityZone zone, const std::string& name, const VariantList& args) {
+    std::lock_guard<std::recursive_mutex> lock(zoneMutex_);
+    return JSAPI::invokeInZone(zone, name, args);
+}
+
+void JSAPIImpl::countListeners() {
+    std::size_t count = 0;
+    for (const auto& entry : handlers_) {
+        count += entry.second.size();
+    }
+    for (const auto& entry : interfaces_) {
+        count += entry.second.size();
+    }
+    listenerCount_.store(count, std::memory_order_release);
+}
+
 void* JSAPIImpl::handlerId(const JSObjectPtr& handler) {
     void* id = handler->eventIdentity();
     return id != nullptr ? id : static_cast<void*>(handler.get());
@@ -64,6 +80,7 @@ void JSAPIImpl::addEventHandler(const std::string& name, const JSObjectPtr& hand
         }
     }
     byName.emplace(name, handler);
+    countListeners();
 }
 
 void JSAPIImpl::removeEventHandler(const std::string& name, const JSObjectPtr& handler) {
@@ -81,6 +98,7 @@ void JSAPIImpl::removeEventHandler(const std::string& name, const JSObjectPtr& h
     for (auto it = first; it != last; ++it) {
         if (handlerId(it->second) == id) {
             found->second.erase(it);
+            countListeners();
             return;
         }
     }
@@ -92,6 +110,7 @@ void JSAPIImpl::addEventInterface(const JSObjectPtr& handler) {
     }
     std::lock_guard<std::recursive_mutex> lock(eventMutex_);
     interfaces_[handler->eventContextOf()][handlerId(handler)] = handler;
+    countListeners();
 }
 
 void JSAPIImpl::removeEventInterface(const JSObjectPtr& handler) {
@@ -102,12 +121,14 @@ void JSAPIImpl::removeEventInterface(const JSObjectPtr& handler) {
     auto found = interfaces_.find(handler->eventContextOf());
     if (found != interfaces_.end()) {
         found->second.erase(handlerId(handler));
+        countListeners();
     }
 }
 
 void JSAPIImpl::addProxy(const JSAPIImplWeakPtr& proxy) {
     std::lock_guard<std::recursive_mutex> lock(proxyMutex_);
     proxies_.push_back(proxy);
+    proxyCount_.store(proxies_.size(), std::memory_order_release);
 }
 
 void JSAPIImpl::removeProxy(const JSAPIImpl* proxy) {
@@ -116,12 +137,16 @@ void JSAPIImpl::removeProxy(const JSAPIImpl* proxy) {
         auto live = entry.lock();
         return !live || live.get() == proxy;
     });
+    proxyCount_.store(proxies_.size(), std::memory_order_release);
 }
 
 std::vector<JSAPIImplPtr> JSAPIImpl::liveProxies() {
     // The proxies are called after the lock is released, so that a proxy firing back into this
     // object (or one of its own proxies) cannot deadlock against another thread.
     std::vector<JSAPIImplPtr> live;
+    if (proxyCount_.load(std::memory_order_acquire) == 0) {
+        return live;
+    }
     std::lock_guard<std::recursive_mutex> lock(proxyMutex_);
     std::erase_if(proxies_, [&live](const JSAPIImplWeakPtr& entry) {
         auto proxy = entry.lock();
@@ -131,6 +156,7 @@ std::vector<JSAPIImplPtr> JSAPIImpl::liveProxies() {
         live.push_back(std::move(proxy));
         return false;
     });
+    proxyCount_.store(proxies_.size(), std::memory_order_release);
     return live;
 }
 
@@ -168,9 +194,12 @@ void JSAPIImpl::fireEvent(const std::string& name, const VariantList& args) {
     if (!valid()) {
         return;
     }
-    JSAPIPtr self = weak_from_this().lock();
-    for (const auto& proxy : liveProxies()) {
-        proxy->fireEvent(name, proxy->translateForProxy(self, args));
+    const std::vector<JSAPIImplPtr> proxies = liveProxies();
+    if (!proxies.empty()) {
+        JSAPIPtr self = weak_from_this().lock();
+        for (const auto& proxy : proxies) {
+            proxy->fireEvent(name, proxy->translateForProxy(self, args));
+        }
     }
     try {
         fireEventLater(name, args);
@@ -202,12 +231,18 @@ void JSAPIImpl::firePageEvent(const std::string& name, const VariantMap& members
     if (!valid()) {
         return;
     }
-    JSAPIPtr self = weak_from_this().lock();
-    for (const auto& proxy : liveProxies()) {
-        proxy->firePageEvent(name, proxy->translateForProxy(self, members),
-                             proxy->translateForProxy(self, args));
+    const std::vector<JSAPIImplPtr> proxies = liveProxies();
+    if (!proxies.empty()) {
+        JSAPIPtr self = weak_from_this().lock();
+        for (const auto& proxy : proxies) {
+            proxy->firePageEvent(name, proxy->translateForProxy(self, members),
+                                 proxy->translateForProxy(self, args));
+        }
     }
-    deliverEvent(name, VariantList{variant(makePageEvent(name, members, args))});
+    // The event object is built only for someone to receive it.
+    if (hasEventListeners()) {
+        deliverEvent(name, VariantList{variant(makePageEvent(name, members, args))});
+    }
 }
 
 VariantMap JSAPIImpl::makePageEvent(const std::string& name, const VariantMap& members,
@@ -233,6 +268,10 @@ void JSAPIImpl::declareEvent(const std::wstring& name) {
 }
 
 void JSAPIImpl::deliverEvent(const std::string& name, const VariantList& args) {
+    // Nobody listening: nothing to collect, no lock to take.
+    if (!hasEventListeners()) {
+        return;
+    }
     struct Group {
         std::vector<JSObjectPtr> handlers;
         std::vector<JSObjectPtr> interfaces;

@@ -39,6 +39,9 @@ class JSAPIImpl : public JSAPI {
     void setBaseZone(SecurityZone zone) override;
     SecurityZone baseZone() const override;
     SecurityZone currentZone() const override;
+    // The zone lock is held from entering the zone to leaving it: no other thread's call runs in
+    // the zone pushed for this one.
+    variant invokeInZone(SecurityZone zone, const std::string& name, const VariantList& args) override;
 
     using JSAPI::addEventHandler;
     using JSAPI::removeEventHandler;
@@ -72,6 +75,8 @@ class JSAPIImpl : public JSAPI {
 
     // Calls the handlers of `name` (as functions) and the event interfaces (method `name`) with `args`.
     void deliverEvent(const std::string& name, const VariantList& args);
+    // Whether any handler or event interface is registered (any name, any context).
+    bool hasEventListeners() const { return listenerCount_.load(std::memory_order_acquire) > 0; }
 
     std::recursive_mutex& zoneMutex() const { return zoneMutex_; }
     std::recursive_mutex& eventMutex() const { return eventMutex_; }
@@ -81,6 +86,8 @@ class JSAPIImpl : public JSAPI {
     using InterfaceMap = std::map<void*, JSObjectPtr>;
 
     static void* handlerId(const JSObjectPtr& handler);
+    // Recounts handlers and interfaces; called under the event lock after every change.
+    void countListeners();
     std::vector<JSAPIImplPtr> liveProxies();
     variant translateValue(const JSAPIPtr& source, const variant& value);
 
@@ -92,6 +99,9 @@ class JSAPIImpl : public JSAPI {
     mutable std::recursive_mutex zoneMutex_;
     std::deque<SecurityZone> zones_;
     std::atomic<bool> valid_{true};
+    // Kept with the maps so that firing with no listener or proxy returns before taking any lock.
+    std::atomic<std::size_t> listenerCount_{0};
+    std::atomic<std::size_t> proxyCount_{0};
 };
 
 // Pushes a zone for the lifetime of the guard (for privileged registrations and calls).

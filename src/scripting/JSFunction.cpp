@@ -45,8 +45,7 @@ variant JSFunction::exec(const VariantList& args) {
     if (!owner) {
         throw script_error("Invalid JSAPI object");
     }
-    ScopedZone zone(*owner, baseZone());
-    return owner->invoke(name_, args);
+    return owner->invokeInZone(baseZone(), name_, args);
 }
 
 variant JSFunction::call(const VariantList& args) {

@@ -275,6 +275,15 @@ class variant {
 
     const std::type_info& type() const { return ops_->type(); }
 
+    // A tag of the stored type, equal for equal types within one module: a cheap key for tables
+    // indexed by type. A variant made in another module may carry another tag for the same type, so
+    // a table keyed by tags falls back to type().
+    const void* typeTag() const noexcept { return ops_; }
+    template <class T>
+    static const void* typeTagOf() noexcept {
+        return opsOf<T>();
+    }
+
     template <class T>
     bool is_of_type() const {
         return ops_ == opsOf<T>() || type() == typeid(T);

@@ -104,6 +104,9 @@ TEST_F(Conversion, PluginObjectsAndReferences) {
     PageValue second = out(variant(JSAPIPtr(api)));
     EXPECT_EQ(first.asObject(), second.asObject());
     EXPECT_EQ(browser.refCount(first.asObject()), 2);
+    // One retention per wrapper, not one more per read: a page reading the object in a loop must not
+    // grow the host's list.
+    EXPECT_EQ(host->retainedCount(), retained + 1);
 
     // A weak reference is not kept alive by the host, and an expired one is null.
     std::size_t before = host->retainedCount();
@@ -116,6 +119,18 @@ TEST_F(Conversion, PluginObjectsAndReferences) {
         expired = gone;
     }
     EXPECT_EQ(out(variant(expired)), PageValue(nullptr));
+
+    // A wrapper first made for a weak reference takes the retention at its first strong read and,
+    // when the page lets go of it, gives back what it took and nothing more.
+    const std::size_t base = host->retainedCount();
+    {
+        auto other = std::make_shared<TestApi>();
+        PageValue fromWeak = out(variant(JSAPIWeakPtr(other)));
+        EXPECT_EQ(host->retainedCount(), base);
+        PageValue fromStrong = out(variant(JSAPIPtr(other)));
+        EXPECT_EQ(host->retainedCount(), base + 1);
+    }
+    EXPECT_EQ(host->retainedCount(), base);
 }
 
 TEST_F(Conversion, BrowserObjectsGoBackAsTheirOwnNPObject) {

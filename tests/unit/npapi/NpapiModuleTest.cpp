@@ -115,6 +115,40 @@ TEST(BrowserTableCopy, NothingBeyondTheTablesSizeIsRead) {
     EXPECT_TRUE(browser.check().empty());
 }
 
+int utf8Calls = 0;
+NPN_UTF8FromIdentifierProcPtr browserUtf8 = nullptr;
+NPUTF8* countedUtf8(NPIdentifier identifier) {
+    ++utf8Calls;
+    return browserUtf8(identifier);
+}
+
+// Browser identifiers live as long as the browser: each is asked for once and kept, and a new
+// table (another browser, whose identifiers are other ones) is asked afresh.
+TEST(Identifiers, EachIsAskedOnceUntilTheBrowserTableIsReplaced) {
+    FakeBrowser browser;
+    NPNetscapeFuncs table = *browser.funcs();
+    browserUtf8 = table.utf8fromidentifier;
+    table.utf8fromidentifier = &countedUtf8;
+    utf8Calls = 0;
+    NpapiPluginModule module;
+    module.takeBrowserTable(table);
+    NPIdentifier name = module.getStringIdentifier("echo");
+    NPIdentifier index = module.getIntIdentifier(7);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(module.identifier(name).isString);
+        EXPECT_EQ(module.identifier(name).text, "echo");
+        EXPECT_FALSE(module.identifier(index).isString);
+        EXPECT_EQ(module.identifier(index).number, 7);
+        EXPECT_EQ(module.identifier(index).text, "");
+    }
+    EXPECT_EQ(utf8Calls, 2);
+    module.takeBrowserTable(table);
+    EXPECT_EQ(module.identifier(name).text, "echo");
+    EXPECT_EQ(utf8Calls, 3);
+    // Every text the browser handed over was given back.
+    EXPECT_TRUE(browser.check().empty());
+}
+
 // A host in a browser of minor version 18 works without the later entries and never calls them.
 class OldBrowser : public AdapterTest {
   protected:
