@@ -21,7 +21,9 @@ class Api : public FB::JSAPIAuto {
         // As many members as the signing API registers, so that lookups search tables of its size.
         for (const char* name : {"a1", "b2", "c3", "d4", "e5", "f6"}) {
             addMethod(name, FB::bindMethod(this, &Api::version));
-            addProperty(std::string(name) + "p", FB::bindProperty(this, &Api::version));
+            std::string property = name;
+            property += 'p';
+            addProperty(property, FB::bindProperty(this, &Api::version));
         }
     }
 

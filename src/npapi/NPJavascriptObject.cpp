@@ -12,9 +12,9 @@ namespace FB::Npapi {
 
 namespace {
 
-constexpr const char* kAddEventListener = "addEventListener";
-constexpr const char* kRemoveEventListener = "removeEventListener";
-constexpr const char* kGetLastException = "getLastException";
+const std::string kAddEventListener = "addEventListener";
+const std::string kRemoveEventListener = "removeEventListener";
+const std::string kGetLastException = "getLastException";
 
 // Shared by every object of the process; the browser calls on its main thread only.
 variant& processLastException() {

@@ -50,6 +50,8 @@ class NPJavascriptObject : public NPObject {
     void invalidate();
 
     JSAPIWeakPtr api() const { return api_; }
+    // Whether this wrapper shows `api` (same owner), without taking a reference.
+    bool bindsTo(const JSAPIPtr& api) const { return !api_.owner_before(api) && !api.owner_before(api_); }
     // True once, for a cached wrapper that does not yet hold the host's retention of its object: the
     // caller then retains the object, and the wrapper gives that retention back when it goes. One
     // retention per wrapper, however often the page reads the object.

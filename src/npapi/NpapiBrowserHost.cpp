@@ -346,7 +346,7 @@ NPJavascriptObject* NpapiBrowserHost::wrapperFor(const JSAPIWeakPtr& api) {
         // A live wrapper bound to another object means the cached object died and its address was
         // reused: that entry is stale.
         NPJavascriptObject* wrapper = lockReference(found->second);
-        if (wrapper != nullptr && wrapper->api().lock() == live) {
+        if (wrapper != nullptr && wrapper->bindsTo(live)) {
             module_->retainObject(wrapper);
             return wrapper;
         }

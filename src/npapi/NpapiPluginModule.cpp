@@ -144,21 +144,21 @@ void NpapiPluginModule::copyBrowserTable(NPNetscapeFuncs& destination, const NPN
 }
 
 void NpapiPluginModule::takeBrowserTable(const NPNetscapeFuncs& browser) {
-    std::lock_guard lock(identifiersLock_);
     copyBrowserTable(funcs_, browser);
+    recent_ = {};
     identifiers_.clear();
 }
 
 const NpapiPluginModule::Identifier& NpapiPluginModule::identifier(NPIdentifier identifier) const {
-    {
-        std::lock_guard lock(identifiersLock_);
-        auto found = identifiers_.find(identifier);
-        if (found != identifiers_.end()) {
-            return found->second;
-        }
+    RecentIdentifier& slot = recent_[(reinterpret_cast<std::uintptr_t>(identifier) >> 3) % recent_.size()];
+    if (slot.identifier == identifier && slot.entry != nullptr) {
+        return *slot.entry;
     }
-    // Asked outside the lock: the browser may take its own locks. Two threads asking at once make the
-    // same entry, and the first one stored is kept.
+    auto found = identifiers_.find(identifier);
+    if (found != identifiers_.end()) {
+        slot = {identifier, &found->second};
+        return found->second;
+    }
     Identifier entry;
     entry.isString = identifierIsString(identifier);
     if (NPUTF8* text = utf8FromIdentifier(identifier)) {
@@ -168,8 +168,9 @@ const NpapiPluginModule::Identifier& NpapiPluginModule::identifier(NPIdentifier 
     if (!entry.isString) {
         entry.number = intFromIdentifier(identifier);
     }
-    std::lock_guard lock(identifiersLock_);
-    return identifiers_.emplace(identifier, std::move(entry)).first->second;
+    const Identifier& stored = identifiers_.emplace(identifier, std::move(entry)).first->second;
+    slot = {identifier, &stored};
+    return stored;
 }
 
 NPIdentifier NpapiPluginModule::getStringIdentifier(const std::string& name) const {

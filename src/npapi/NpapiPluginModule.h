@@ -7,10 +7,10 @@
 // Threads: the registry and every call through the module's table are used on the browser's main
 // thread only, so nothing here is locked.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 
@@ -66,7 +66,8 @@ class NpapiPluginModule {
 
     // What the browser says of an identifier: whether it is a name, its text (empty for an integer)
     // and its integer. Browser identifiers live as long as the process, so each is asked once and
-    // kept; the entry stays put until the browser table is replaced. Safe from any thread.
+    // kept; the entry stays put until the browser table is replaced. Main thread only, like the
+    // rest of the module.
     struct Identifier {
         bool isString = true;
         std::string text;
@@ -76,8 +77,14 @@ class NpapiPluginModule {
 
   private:
     NPNetscapeFuncs funcs_{};
-    mutable std::mutex identifiersLock_;
     mutable std::unordered_map<NPIdentifier, Identifier> identifiers_;
+    // In front of the map: the last identifier seen in each of a few slots chosen by its address, so
+    // that the names a page uses all the time are found without a hash search.
+    struct RecentIdentifier {
+        NPIdentifier identifier = nullptr;
+        const Identifier* entry = nullptr;
+    };
+    mutable std::array<RecentIdentifier, 64> recent_{};
 };
 
 }  // namespace FB::Npapi

@@ -88,7 +88,10 @@ void KorvaneAPI::registerMembers() {
 
 FB::variant KorvaneAPI::echo(const FB::variant& message) {
     const int count = echoCounter.fetch_add(1);
-    fireEvent("onecho", FB::VariantList{FB::variant(kEchoText), FB::variant(count)});
+    // The event's arguments are built only for someone to receive them.
+    if (hasListenersFor("onecho")) {
+        fireEvent("onecho", FB::VariantList{FB::variant(kEchoText), FB::variant(count)});
+    }
     return message;
 }
 

@@ -18,7 +18,7 @@ const char* const reservedNames[] = {
     "offsetWidth", "offsetHeight",    "width",     "height", "attributes", "nodeType",   "namespaceURI",
     "localName",   "wrappedJSObject", "prototype", "style",  "id",         "constructor"};
 
-using Lock = std::lock_guard<std::recursive_mutex>;
+using Lock = std::lock_guard<RecursiveLock>;
 
 std::string conversionMessage(const bad_variant_cast& e) {
     return "Could not convert from " + e.from() + " to " + e.to();
@@ -77,15 +77,25 @@ void JSAPIAuto::setDefaultAllowRemoveProperties(bool allow) {
 
 bool JSAPIAuto::visible(const std::string& name) const {
     auto found = zones_.find(name);
-    return found != zones_.end() && currentZone() >= found->second;
+    return found != zones_.end() && currentZoneLocked() >= found->second;
 }
 
 // A method or property shares its zone entry with an attribute of the same name. The attribute
 // never moves the entry of a registered member: a page writing a property named like a privileged
 // method must not make that method visible in its own zone, nor hide a public one by removing it.
+void JSAPIAuto::setMemberZone(const std::string& name, SecurityZone zone) {
+    zones_[name] = zone;
+    if (auto method = methods_.find(name); method != methods_.end()) {
+        method->second.zone = zone;
+    }
+    if (auto property = properties_.find(name); property != properties_.end()) {
+        property->second.zone = zone;
+    }
+}
+
 void JSAPIAuto::zoneForAttribute(const std::string& name) {
     if (methods_.count(name) == 0 && properties_.count(name) == 0) {
-        zones_[name] = currentZone();
+        zones_[name] = currentZoneLocked();
     }
 }
 
@@ -107,8 +117,8 @@ variant JSAPIAuto::missing(const std::string& name) const {
 void JSAPIAuto::addMethod(const std::string& name, const CallMethodFunctor& method) {
     auto record = std::make_shared<const CallMethodFunctor>(method);
     Lock lock(zoneMutex());
-    methods_[name] = std::move(record);
-    zones_[name] = currentZone();
+    methods_[name] = {std::move(record), currentZoneLocked()};
+    setMemberZone(name, currentZoneLocked());
 }
 
 void JSAPIAuto::addMethod(const std::wstring& name, const CallMethodFunctor& method) {
@@ -129,8 +139,8 @@ void JSAPIAuto::removeMethod(const std::wstring& name) {
 void JSAPIAuto::addProperty(const std::string& name, const PropertyFunctors& property) {
     auto record = std::make_shared<const PropertyFunctors>(property);
     Lock lock(zoneMutex());
-    properties_[name] = std::move(record);
-    zones_[name] = currentZone();
+    properties_[name] = {std::move(record), currentZoneLocked()};
+    setMemberZone(name, currentZoneLocked());
 }
 
 void JSAPIAuto::addProperty(const std::wstring& name, const PropertyFunctors& property) {
@@ -203,7 +213,7 @@ void JSAPIAuto::removeAttribute(const std::string& name) {
 void JSAPIAuto::listMemberNames(std::vector<std::string>& names) {
     Lock lock(zoneMutex());
     names.clear();
-    const SecurityZone zone = currentZone();
+    const SecurityZone zone = currentZoneLocked();
     for (const auto& [name, memberZone] : zones_) {
         if (memberZone <= zone) {
             names.push_back(name);
@@ -213,7 +223,7 @@ void JSAPIAuto::listMemberNames(std::vector<std::string>& names) {
 
 std::size_t JSAPIAuto::countMembers() {
     Lock lock(zoneMutex());
-    const SecurityZone zone = currentZone();
+    const SecurityZone zone = currentZoneLocked();
     std::size_t count = 0;
     for (const auto& entry : zones_) {
         if (entry.second <= zone) {
@@ -225,7 +235,8 @@ std::size_t JSAPIAuto::countMembers() {
 
 bool JSAPIAuto::hasMethod(const std::string& name) {
     Lock lock(zoneMutex());
-    return valid() && methods_.count(name) > 0 && visible(name);
+    auto method = methods_.find(name);
+    return valid() && method != methods_.end() && visible(method->second.zone);
 }
 
 bool JSAPIAuto::hasMethodHandle(const std::string& name) {
@@ -263,7 +274,7 @@ JSAPIPtr JSAPIAuto::methodHandle(const std::string& name) {
     if (!hasMethod(name)) {
         throw invalid_member(name);
     }
-    const SecurityZone zone = currentZone();
+    const SecurityZone zone = currentZoneLocked();
     auto& cached = methodObjects_[{name, zone}];
     if (!cached) {
         cached = std::make_shared<JSFunction>(weak_from_this(), name, zone);
@@ -277,8 +288,8 @@ variant JSAPIAuto::getProperty(const std::string& name) {
         throw object_invalidated();
     }
     auto property = properties_.find(name);
-    if (property != properties_.end() && visible(name)) {
-        PropertyPtr record = property->second;
+    if (property != properties_.end() && visible(property->second.zone)) {
+        PropertyPtr record = property->second.record;
         return record->get();
     }
     if (!visible(name)) {
@@ -314,10 +325,10 @@ void JSAPIAuto::setProperty(const std::string& name, const variant& value) {
     }
     auto property = properties_.find(name);
     if (property != properties_.end()) {
-        if (!visible(name)) {
+        if (!visible(property->second.zone)) {
             throw invalid_member(name);
         }
-        PropertyPtr record = property->second;
+        PropertyPtr record = property->second.record;
         try {
             record->set(value);
         } catch (const bad_variant_cast& e) {
@@ -381,17 +392,33 @@ variant JSAPIAuto::invoke(const std::string& name, const VariantList& args) {
         throw object_invalidated();
     }
     auto method = methods_.find(name);
-    if (method == methods_.end() || !visible(name)) {
+    if (method == methods_.end() || !visible(method->second.zone)) {
         throw invalid_member(name);
     }
     // Held by reference count so that a method removing itself does not pull the functor away
     // while it runs.
-    MethodPtr record = method->second;
+    MethodPtr record = method->second.record;
     try {
         return (*record)(args);
     } catch (const bad_variant_cast& e) {
         throw invalid_arguments(conversionMessage(e));
     }
+}
+
+bool JSAPIAuto::hasListenersFor(const std::string& name) {
+    if (!valid()) {
+        return false;
+    }
+    if (hasEventReceivers()) {
+        return true;
+    }
+    Lock lock(zoneMutex());
+    auto attribute = attributes_.find(name);
+    if (attribute == attributes_.end()) {
+        return false;
+    }
+    const JSObjectPtr* handler = attribute->second.value.peek<JSObjectPtr>();
+    return handler != nullptr && *handler != nullptr;
 }
 
 variant JSAPIAuto::memberValue(const std::string& name) {

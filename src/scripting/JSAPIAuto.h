@@ -53,6 +53,10 @@ class JSAPIAuto : public JSAPIImpl {
     variant memberValue(const std::string& name) override;
 
     void fireEventLater(const std::string& name, const VariantList& args) override;
+    // Whether firing `name` now would reach anyone: a handler or event interface, a proxy, or an
+    // attribute of that name holding a page function. A member can skip building an event's
+    // arguments when nobody would receive them.
+    bool hasListenersFor(const std::string& name);
     void firePageEvent(const std::string& name, const VariantMap& members, const VariantList& args) override;
 
     virtual void addAttribute(const std::string& name, const variant& value, bool readOnly);
@@ -88,8 +92,18 @@ class JSAPIAuto : public JSAPIImpl {
     using MethodPtr = std::shared_ptr<const CallMethodFunctor>;
     using PropertyPtr = std::shared_ptr<const PropertyFunctors>;
 
+    // A registered method or property with a copy of its name's zone entry, kept equal to the
+    // zone table's, so that a lookup finds the record and its visibility in one search.
+    template <class Record>
+    struct Registered {
+        Record record;
+        SecurityZone zone;
+    };
+
     void registerBuiltIns();
     bool visible(const std::string& name) const;
+    bool visible(SecurityZone zone) const { return currentZoneLocked() >= zone; }
+    void setMemberZone(const std::string& name, SecurityZone zone);
     variant missing(const std::string& name) const;
     void zoneForAttribute(const std::string& name);
     void forgetZoneIfUnused(const std::string& name);
@@ -97,8 +111,8 @@ class JSAPIAuto : public JSAPIImpl {
     std::map<std::pair<std::string, SecurityZone>, JSAPIPtr> methodObjects_;
     // Looked up on every page access, never walked: hashed. The zone table is what enumeration
     // walks, in name order.
-    std::unordered_map<std::string, MethodPtr> methods_;
-    std::unordered_map<std::string, PropertyPtr> properties_;
+    std::unordered_map<std::string, Registered<MethodPtr>> methods_;
+    std::unordered_map<std::string, Registered<PropertyPtr>> properties_;
     std::map<std::string, SecurityZone> zones_;
     std::string description_;
     std::unordered_map<std::string, Attribute> attributes_;

@@ -17,12 +17,12 @@ void JSAPIImpl::invalidate() {
 }
 
 void JSAPIImpl::enterZone(SecurityZone zone) {
-    std::lock_guard<std::recursive_mutex> lock(zoneMutex_);
+    std::lock_guard<RecursiveLock> lock(zoneMutex_);
     zones_.push_back(zone);
 }
 
 void JSAPIImpl::leaveZone() {
-    std::lock_guard<std::recursive_mutex> lock(zoneMutex_);
+    std::lock_guard<RecursiveLock> lock(zoneMutex_);
     // The base zone always stays: an unbalanced leave must not leave the object without a zone.
     if (zones_.size() > 1) {
         zones_.pop_back();
@@ -30,22 +30,22 @@ void JSAPIImpl::leaveZone() {
 }
 
 void JSAPIImpl::setBaseZone(SecurityZone zone) {
-    std::lock_guard<std::recursive_mutex> lock(zoneMutex_);
+    std::lock_guard<RecursiveLock> lock(zoneMutex_);
     zones_.front() = zone;
 }
 
 SecurityZone JSAPIImpl::baseZone() const {
-    std::lock_guard<std::recursive_mutex> lock(zoneMutex_);
+    std::lock_guard<RecursiveLock> lock(zoneMutex_);
     return zones_.front();
 }
 
 SecurityZone JSAPIImpl::currentZone() const {
-    std::lock_guard<std::recursive_mutex> lock(zoneMutex_);
+    std::lock_guard<RecursiveLock> lock(zoneMutex_);
     return zones_.back();
 }
 
 variant JSAPIImpl::invokeInZone(SecurityZone zone, const std::string& name, const VariantList& args) {
-    std::lock_guard<std::recursive_mutex> lock(zoneMutex_);
+    std::lock_guard<RecursiveLock> lock(zoneMutex_);
     return JSAPI::invokeInZone(zone, name, args);
 }
 

@@ -3,9 +3,9 @@
 // Common implementation of scriptable objects: validity, security zones, event handlers, event
 // firing and proxies.
 //
-// Locks: the zone lock guards the zone stack (and, in JSAPIAuto, every member table); the event
-// lock guards the handler and interface maps; the proxy lock guards the proxy list. All three are
-// recursive because getters, setters and methods run under the zone lock and may call back into
+// Locks: the zone lock (a RecursiveLock, cheap to re-enter) guards the zone stack (and, in
+// JSAPIAuto, every member table); the event lock guards the handler and interface maps; the proxy
+// lock guards the proxy list. All three are recursive because getters, setters and methods run under the zone lock and may call back into
 // the same object. A method that fires an event takes the event lock inside the zone lock; nothing
 // takes them the other way round. Handlers are collected under the event lock and called after it
 // is released.
@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "scripting/JSAPI.h"
+#include "scripting/RecursiveLock.h"
 
 namespace FB {
 
@@ -78,7 +79,13 @@ class JSAPIImpl : public JSAPI {
     // Whether any handler or event interface is registered (any name, any context).
     bool hasEventListeners() const { return listenerCount_.load(std::memory_order_acquire) > 0; }
 
-    std::recursive_mutex& zoneMutex() const { return zoneMutex_; }
+    RecursiveLock& zoneMutex() const { return zoneMutex_; }
+    // The current zone, for callers that hold the zone lock already.
+    SecurityZone currentZoneLocked() const { return zones_.back(); }
+    // Whether a fired event can reach anyone through the handler maps or the proxies.
+    bool hasEventReceivers() const {
+        return hasEventListeners() || proxyCount_.load(std::memory_order_acquire) > 0;
+    }
     std::recursive_mutex& eventMutex() const { return eventMutex_; }
 
   private:
@@ -96,7 +103,7 @@ class JSAPIImpl : public JSAPI {
     std::vector<JSAPIImplWeakPtr> proxies_;
     mutable std::recursive_mutex eventMutex_;
     mutable std::recursive_mutex proxyMutex_;
-    mutable std::recursive_mutex zoneMutex_;
+    mutable RecursiveLock zoneMutex_;
     std::deque<SecurityZone> zones_;
     std::atomic<bool> valid_{true};
     // Kept with the maps so that firing with no listener or proxy returns before taking any lock.

@@ -103,6 +103,7 @@ TEST_F(Events, InterfacesInvalidHandlersAndInvalidatedObjects) {
     auto stale = handler();
     stale->valid = false;
     api->addEventInterface(iface);
+    EXPECT_TRUE(api->hasListenersFor("onanything"));  // an interface hears every event
     api->addEventHandler("onload", stale);
     api->fireEvent("onload", {1});
     host->drain();
@@ -116,6 +117,7 @@ TEST_F(Events, InterfacesInvalidHandlersAndInvalidatedObjects) {
 
     api->addEventHandler("onload", handler());
     api->invalidate();
+    EXPECT_FALSE(api->hasListenersFor("onload"));
     api->fireEvent("onload", {});
     api->firePageEvent("onload", VariantList{});
     EXPECT_EQ(host->drain(), 0u);
@@ -146,8 +148,12 @@ TEST_F(Events, BatchCapableHandlersOfOneContextGetOneRequest) {
 
 TEST_F(Events, AttributeHoldingAPageFunctionIsCalledToo) {
     auto onload = handler();
+    EXPECT_FALSE(api->hasListenersFor("onload"));
     api->setProperty("onload", FB::JSObjectPtr(onload));
     api->setProperty("onplain", 5);  // not a page object: ignored
+    // Members skip building an event nobody receives: only a page function counts as a receiver here.
+    EXPECT_TRUE(api->hasListenersFor("onload"));
+    EXPECT_FALSE(api->hasListenersFor("onplain"));
     api->fireEvent("onload", {"ready"});
     api->fireEvent("onplain", {});
     host->drain();
@@ -207,7 +213,9 @@ TEST_F(Events, ProxiesReceiveEventsWithThemselvesInPlaceOfTheSource) {
     EXPECT_EQ(event.at("source").get<FB::JSAPIPtr>(), proxy);
     EXPECT_EQ(event.at("arguments").get<VariantList>()[0].get<FB::JSAPIPtr>(), proxy);
 
+    EXPECT_TRUE(api->hasListenersFor("ony"));  // a proxy may have listeners of its own
     api->removeProxy(proxy.get());
+    EXPECT_FALSE(api->hasListenersFor("ony"));
     api->fireEvent("onx", {});
     host->drain();
     EXPECT_EQ(proxyHandler->calls.size(), 2u);
