@@ -118,6 +118,24 @@ void BM_ListCertificatesFirstInProcess(benchmark::State& state) {
 }
 BENCHMARK(BM_ListCertificatesFirstInProcess)->Unit(benchmark::kMillisecond)->MinTime(1);
 
+// NSS alone doing what the first listing makes it do: open the database, make every certificate object
+// (PK11_ListCerts), release them and close. The first listing's time less this is the engine's own.
+void BM_NssWalkFirstInProcess(benchmark::State& state) {
+    const std::string dir = useStore(state, "KORVANE_BENCH_DB");
+    if (dir.empty()) {
+        return;
+    }
+    DigitalSignatureUtil::releaseSharedState();
+    const std::string configDir = "sql:" + dir + "/home/.pki/nssdb";
+    for (auto _ : state) {
+        ContextPtr context(NSS_InitContext(configDir.c_str(), "", "", "secmod.db", nullptr,
+                                           NSS_INIT_READONLY | NSS_INIT_NOROOTINIT));
+        CertListPtr all(PK11_ListCerts(PK11CertListUnique, nullptr));
+        benchmark::DoNotOptimize(all.get());
+    }
+}
+BENCHMARK(BM_NssWalkFirstInProcess)->Unit(benchmark::kMillisecond)->MinTime(1);
+
 void BM_ExpandCaSubjectNames(benchmark::State& state) {
     if (useStore(state, "KORVANE_BENCH_DB").empty()) {
         return;
