@@ -1,22 +1,15 @@
-// The engine targets run the engine's own code paths without touching the user's certificates: on Unix,
-// HOME points at an empty folder made for the run, so the engine finds no NSS database and every store
-// is empty. (Windows has no such switch; targets that need empty stores are not built there.)
+// The engine targets run the engine's own code paths without touching the user's certificates: HOME
+// points at an empty folder made for the run, so the Unix engine finds no NSS database and every store
+// is empty. The Windows engine reads the current user's system stores, which HOME does not move; there
+// the targets check nothing that depends on what the stores hold.
 #pragma once
 
-#include <cstdlib>
-#include <filesystem>
-#include <string>
+#include "SystemServices.h"
 
 inline void useEmptyHome() {
-#ifndef _WIN32
     static const bool done = [] {
-        std::string folder = (std::filesystem::temp_directory_path() / "korvane-fuzz-XXXXXX").string();
-        if (::mkdtemp(folder.data()) == nullptr) {
-            std::abort();
-        }
-        ::setenv("HOME", folder.c_str(), 1);
+        testsys::setEnv("HOME", testsys::makeTempDir());
         return true;
     }();
     (void)done;
-#endif
 }

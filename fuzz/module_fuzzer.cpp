@@ -13,10 +13,8 @@
 #include "EngineHome.h"
 #include "FakeBrowser.h"
 #include "FuzzInput.h"
+#include "npapi/npapi/npfunctions.h"
 #include "signature/PinCache.h"
-
-extern "C" NPError OSCALL NP_Initialize(NPNetscapeFuncs* browserFuncs, NPPluginFuncs* pluginFuncs);
-extern "C" NPError OSCALL NP_Shutdown(void);
 
 namespace {
 
@@ -267,7 +265,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> problems;
     {
         Page page(in);
-        FUZZ_CHECK(page.browser().initializePlugin(NP_Initialize) == NPERR_NO_ERROR);
+        FUZZ_CHECK(page.browser().startPlugin(NP_Initialize, NP_GetEntryPoints) == NPERR_NO_ERROR);
         page.embed();
         while (!in.empty()) {
             page.act();

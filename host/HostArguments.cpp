@@ -10,6 +10,10 @@ HostArguments::HostArguments(const std::vector<std::string>& args) {
             allowLoopback_ = true;
         } else if (arg == "--version") {
             printVersion_ = true;
+        } else if (arg == "--register") {
+            register_ = true;
+        } else if (arg == "--unregister") {
+            unregister_ = true;
         } else if (arg.rfind("--parent-window=", 0) == 0) {
             // Chromium on Windows: the browser window's handle, not needed here.
         } else if (arg.rfind("--", 0) == 0) {

@@ -19,6 +19,9 @@ class HostArguments {
 
     bool allowLoopback() const { return allowLoopback_; }
     bool printVersion() const { return printVersion_; }
+    // --register / --unregister: the installer's steps on Windows (see HostRegistration.h).
+    bool registerHost() const { return register_; }
+    bool unregisterHost() const { return unregister_; }
     // The caller, as "chrome-extension://ID/" or the gecko id; empty when the arguments name none.
     const std::string& caller() const { return caller_; }
     // Whether the arguments name exactly one caller and it is one of allowed.
@@ -29,6 +32,8 @@ class HostArguments {
   private:
     bool allowLoopback_ = false;
     bool printVersion_ = false;
+    bool register_ = false;
+    bool unregister_ = false;
     bool chromium_ = false;
     std::string caller_;
     std::string unknownOption_;

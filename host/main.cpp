@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "HostArguments.h"
+#include "HostRegistration.h"
 #include "HostSetup.h"
 #include "messaging/MessagingConnection.h"
 #include "platform/StdioMode.h"
@@ -21,6 +22,10 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "korvane-host: unknown option %s\n", arguments.unknownOption().c_str());
         return 2;
     }
+    if (arguments.registerHost())
+        return HostRegistration::registerForUser();
+    if (arguments.unregisterHost())
+        return HostRegistration::unregisterForUser();
     if (!arguments.callerAllowed(HostSetup::allowedCallers())) {
         std::fprintf(stderr, "korvane-host: not started by the Korvane extension (caller \"%s\")\n",
                      arguments.caller().c_str());

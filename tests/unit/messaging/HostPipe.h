@@ -1,20 +1,22 @@
 #pragma once
 
 // One native-messaging connection as a browser holds it: the host's loop runs on its own thread over
-// two pipes, and the test writes requests and reads the host's messages on the other ends.
+// two pipes (or the built program runs with the pipes as its standard streams), and the test writes
+// requests and reads the host's messages on the other ends.
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "HostLink.h"
 #include "HostSetup.h"
 #include "messaging/MessagingConnection.h"
 
@@ -25,29 +27,21 @@ using json = nlohmann::json;
 class HostPipe {
   public:
     explicit HostPipe(FB::MessagingOptions options = HostSetup::options(false)) {
-        int toHost[2];
-        int fromHost[2];
-        if (pipe(toHost) != 0 || pipe(fromHost) != 0)
-            throw std::runtime_error("pipe failed");
-        std::FILE* in = fdopen(toHost[0], "rb");
-        std::FILE* out = fdopen(fromHost[1], "wb");
-        toHost_ = fdopen(toHost[1], "wb");
-        fromHost_ = fromHost[0];
+        std::FILE* in = nullptr;
+        std::FILE* out = nullptr;
+        link_ = HostLink::forLoop(in, out);
         loop_ = std::thread([this, in, out, options] {
             status_ = FB::MessagingConnection(HostSetup::pluginFactory(), options, in, out).run();
             std::fclose(in);
             std::fclose(out);
         });
     }
-    ~HostPipe() {
-        finish();
-        close(fromHost_);
-    }
+    // The built program, started as a browser starts it.
+    HostPipe(const std::string& program, const std::vector<std::string>& args)
+        : link_(HostLink::forProgram(program, args)) {}
+    ~HostPipe() { finish(); }
 
-    void sendRaw(const std::string& bytes) {
-        std::fwrite(bytes.data(), 1, bytes.size(), toHost_);
-        std::fflush(toHost_);
-    }
+    void sendRaw(const std::string& bytes) { link_->write(bytes.data(), bytes.size()); }
     void sendFrame(const std::string& body) {
         const auto length = static_cast<std::uint32_t>(body.size());
         std::string prefix(4, '\0');
@@ -89,12 +83,15 @@ class HostPipe {
 
     // Closes the host's input, reads what it still sends and returns its exit status.
     int finish() {
-        if (toHost_) {
-            std::fclose(toHost_);
-            toHost_ = nullptr;
+        if (!finished_) {
+            finished_ = true;
+            link_->closeInput();
             while (!receive().is_null()) {
             }
-            loop_.join();
+            if (loop_.joinable())
+                loop_.join();
+            else
+                status_ = link_->wait();
         }
         return status_;
     }
@@ -108,13 +105,12 @@ class HostPipe {
     bool readFully(void* buffer, std::size_t size) {
         auto* bytes = static_cast<char*>(buffer);
         while (size > 0) {
-            pollfd ready{fromHost_, POLLIN, 0};
-            if (poll(&ready, 1, 10000) != 1) {
+            const long got = link_->read(bytes, size, 10000);
+            if (got < 0) {
                 ADD_FAILURE() << "the host sent nothing for 10 s";
                 return false;
             }
-            const ssize_t got = read(fromHost_, bytes, size);
-            if (got <= 0)
+            if (got == 0)
                 return false;
             bytes += got;
             size -= static_cast<std::size_t>(got);
@@ -122,9 +118,9 @@ class HostPipe {
         return true;
     }
 
-    std::FILE* toHost_ = nullptr;
-    int fromHost_ = -1;
+    std::unique_ptr<HostLink> link_;
     std::thread loop_;
+    bool finished_ = false;
     int status_ = -1;
 };
 
