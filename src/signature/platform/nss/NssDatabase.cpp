@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <certdb.h>
 #include <prerror.h>
 #include <secerr.h>
@@ -36,8 +38,7 @@ std::mutex& registryLock() {
     return lock;
 }
 
-// Never destroyed: shutting NSS down while the process exits would call into token modules whose own
-// static state may already be gone.
+// Never destroyed as a static: the exit handler below lets the database go at the right moment.
 std::shared_ptr<NssDatabase>& keptDatabase() {
     static auto* kept = new std::shared_ptr<NssDatabase>();
     return *kept;
@@ -69,6 +70,10 @@ std::shared_ptr<NssDatabase> NssDatabase::forDirectory(const std::string& direct
     }
     PK11_SetPasswordFunc(refusePasswordPrompt);
     kept = std::make_shared<NssDatabase>(directory, std::move(context));
+    // At exit the kept database is let go, so that NSS closes (and finalizes the token modules) as it
+    // did when the last engine went. Registered after the modules were loaded, so it runs before their
+    // own exit handlers; once per opening, since NSS loads the modules again each time it starts.
+    std::atexit(&NssDatabase::releaseKept);
     return kept;
 }
 
