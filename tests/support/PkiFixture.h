@@ -19,6 +19,20 @@ class PkiFixture {
     // Base64 of the certificate's DER, one line, as the engine returns it.
     std::string derBase64(const std::string& name) const;
 
+    // The fixture's texts as this platform's engine writes them (platform/*/EngineTexts.cpp): NSS keeps
+    // make-pki's UTF-8; the CryptoAPI writes the ANSI code page, and Wine quotes some values.
+    static std::string engineText(const std::string& name);
+    // A make-pki identifier (the Linux engine's) as this platform's engine writes it.
+    static std::string engineIdentifier(const std::string& linuxId);
+    std::string engineName(const std::string& key) const { return engineText(value(key)); }
+    std::string engineId(const std::string& certificate) const { return engineIdentifier(id(certificate)); }
+
+    // Whether `signature` (most significant octet first) is the PKCS#1 v1.5 signature of `hash` by the
+    // key of `certificate`, checked against the certificate's public key; digest is "md5", "sha1" or
+    // "sha256".
+    bool verifies(const std::string& certificate, const std::string& digest,
+                  const std::vector<unsigned char>& hash, const std::vector<unsigned char>& signature) const;
+
   private:
     std::string dir_;
     std::map<std::string, std::string> values_;

@@ -25,6 +25,9 @@ bool unloadModule(void* module);
 // returns how many there were; Unix has no such loop (0).
 std::size_t runMessageLoop();
 
+// Whether the program runs under Wine rather than Windows or Unix.
+bool underWine();
+
 // Environment variables, as the code under test reads them (getenv on both platforms).
 void setEnv(const char* name, const std::string& value);
 void unsetEnv(const char* name);

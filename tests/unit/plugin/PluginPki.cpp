@@ -9,31 +9,33 @@ std::string value(const std::string& key) {
     return PkiFixture::get().value(key);
 }
 
-std::string pemPath(const std::string& name) {
-    return PkiFixture::get().pemPath(name);
+std::string name(const std::string& key) {
+    return PkiFixture::get().engineName(key);
 }
 
-std::string id(const std::string& name) {
-    return PkiFixture::get().id(name);
+std::string id(const std::string& certificate) {
+    return PkiFixture::get().engineId(certificate);
 }
 
-std::string derBase64(const std::string& name) {
-    return PkiFixture::get().derBase64(name);
+std::string derBase64(const std::string& certificate) {
+    return PkiFixture::get().derBase64(certificate);
 }
 
-bool verifies(const std::string& name, const std::string& digest, const std::vector<unsigned char>& hash,
-              const std::string& signatureBase64) {
+bool verifies(const std::string& certificate, const std::string& digest,
+              const std::vector<unsigned char>& hash, const std::string& signatureBase64) {
     auto signature = Base64::decode(signatureBase64, 4096);
-    if (!signature) {
-        return false;
-    }
-    TempDir dir;
-    writeFile(dir.path() + "/hash.bin", std::string(hash.begin(), hash.end()));
-    writeFile(dir.path() + "/sig.bin", std::string(signature->begin(), signature->end()));
-    return runCommand({"openssl", "pkeyutl", "-verify", "-certin", "-inkey", pemPath(name), "-in",
-                       dir.path() + "/hash.bin", "-sigfile", dir.path() + "/sig.bin", "-pkeyopt",
-                       "digest:" + digest})
-               .status == 0;
+    return signature && PkiFixture::get().verifies(certificate, digest, hash, *signature);
+}
+
+std::vector<unsigned char> sampleHash(std::size_t size) {
+    std::vector<unsigned char> hash(size);
+    for (std::size_t i = 0; i < size; ++i)
+        hash[i] = static_cast<unsigned char>(i * 7 + 3);
+    return hash;
+}
+
+std::string base64(const std::vector<unsigned char>& octets) {
+    return Base64::encode(octets.data(), octets.size());
 }
 
 }  // namespace pki

@@ -96,24 +96,51 @@ TEST_P(HostKindTest, CallsForTheMainThreadTakeThePathOfTheBrowserKind) {
     NPP npp = embed({{"onload", "pluginLoaded"}});
     EXPECT_EQ(firstMessageWindow() != nullptr, viaWindow);
 
-    // The onload call is scheduled on the main thread, through the page's timers, with either host.
+    // The onload call is a page timer, set through the page's call function with either host: nothing
+    // is posted for it.
+    EXPECT_EQ(testsys::runMessageLoop(), 0u);
+    EXPECT_EQ(browser.runPostedCalls(), 0u);
     EXPECT_EQ(browser.runTimers(), 1u);
     ASSERT_EQ(loads.size(), 1u);
 
-    // An event fired on the main thread reaches the page's call function, which runs the handler from a
-    // page timer; whatever was posted on the way runs in the message loop or the browser's queue.
+    // A handler the page assigned as a property is called through the host's posted call: for this
+    // kind one message to the hidden window, run by the browser's message loop; for the other through
+    // NPN_PluginThreadAsyncCall. Until then nothing reaches the page.
     PageValue api = browser.scriptableObject(npp);
-    std::vector<std::vector<PageValue>> echoes;
-    PageValue handler = recordingFunction("echoed", echoes);
-    ASSERT_TRUE(pageCall(api.asObject(), "addEventListener", {"echo", handler, false}).ok);
+    std::vector<std::vector<PageValue>> assigned;
+    ASSERT_TRUE(browser.setProperty(api.asObject(), "onecho", recordingFunction("assigned", assigned)).ok);
     ASSERT_TRUE(browser.invoke(api.asObject(), "echo", {"hello"}).ok);
-    testsys::runMessageLoop();
+    EXPECT_TRUE(assigned.empty());
+    EXPECT_EQ(browser.runPostedCalls(), viaWindow ? 0u : 1u);
+    EXPECT_EQ(assigned.empty(), viaWindow);
+    EXPECT_EQ(testsys::runMessageLoop(), viaWindow ? 1u : 0u);
+    ASSERT_EQ(assigned.size(), 1u);
+    ASSERT_EQ(assigned[0].size(), 2u);
+    EXPECT_EQ(assigned[0][0], PageValue("So far, you clicked this many times: "));
+    EXPECT_TRUE(browser.pendingTimers().empty()) << "called by the plug-in, not from a page timer";
+
+    // A listener registered with addEventListener, fired on the main thread, is run by the page's call
+    // function from a page timer; the assigned handler is posted again.
+    std::vector<std::vector<PageValue>> listened;
+    PageValue listener = recordingFunction("listened", listened);
+    ASSERT_TRUE(pageCall(api.asObject(), "addEventListener", {"echo", listener, false}).ok);
+    ASSERT_TRUE(browser.invoke(api.asObject(), "echo", {"again"}).ok);
+    EXPECT_EQ(testsys::runMessageLoop() + browser.runPostedCalls(), 1u);
+    EXPECT_EQ(browser.runTimers(), 1u);
+    EXPECT_EQ(listened.size(), 1u);
+    EXPECT_EQ(assigned.size(), 2u);
+
+    // A posted call still waiting when the instance goes never reaches the page; the listener's page
+    // timer, set during the call, is the page's own and still runs.
+    ASSERT_TRUE(browser.invoke(api.asObject(), "echo", {"late"}).ok);
+    ASSERT_EQ(browser.destroyPluginInstance(npp), NPERR_NO_ERROR);
+    EXPECT_EQ(testsys::runMessageLoop(), 0u);
     browser.runPostedCalls();
     EXPECT_EQ(browser.runTimers(), 1u);
-    EXPECT_EQ(echoes.size(), 1u);
+    EXPECT_EQ(assigned.size(), 2u);
+    EXPECT_EQ(listened.size(), 2u);
 
     // The window and its class go with the instance.
-    ASSERT_EQ(browser.destroyPluginInstance(npp), NPERR_NO_ERROR);
     EXPECT_EQ(firstMessageWindow(), nullptr);
     EXPECT_FALSE(classRegistered(copy.instance(), kFirstWindowClass));
 }
@@ -138,24 +165,23 @@ class ModuleReloadTest : private CopyHolder, public ModuleFixture {
     ModuleReloadTest() : ModuleFixture(safari(), copy.module()) {}
     using CopyHolder::copy;
 
-    // An instance with the message-window host whose event reaches the page; ended afterwards.
-    void echoWithTheMessageWindow() {
+    // An instance with the message-window host whose handler is called through a message to its window
+    // (so through the window procedure of the module loaded now); ended afterwards.
+    void echoThroughTheMessageWindow() {
         NPP npp = embed();
         PageValue api = browser.scriptableObject(npp);
         std::vector<std::vector<PageValue>> echoes;
-        PageValue handler = recordingFunction("echoed", echoes);
-        ASSERT_TRUE(pageCall(api.asObject(), "addEventListener", {"echo", handler, false}).ok);
+        ASSERT_TRUE(browser.setProperty(api.asObject(), "onecho", recordingFunction("echoed", echoes)).ok);
         EXPECT_NE(firstMessageWindow(), nullptr);
         ASSERT_TRUE(browser.invoke(api.asObject(), "echo", {"x"}).ok);
-        testsys::runMessageLoop();
-        browser.runTimers();
+        EXPECT_EQ(testsys::runMessageLoop(), 1u);
         EXPECT_EQ(echoes.size(), 1u);
         ASSERT_EQ(browser.destroyPluginInstance(npp), NPERR_NO_ERROR);
     }
 };
 
 TEST_F(ModuleReloadTest, LoadShutdownUnloadAndLoadAgain) {
-    echoWithTheMessageWindow();
+    echoThroughTheMessageWindow();
     ASSERT_EQ(module.shutdown(), NPERR_NO_ERROR);
     const HINSTANCE first = copy.instance();
     ASSERT_TRUE(copy.unload()) << "the module must leave the process";
@@ -163,7 +189,7 @@ TEST_F(ModuleReloadTest, LoadShutdownUnloadAndLoadAgain) {
 
     copy.load();
     ASSERT_EQ(browser.startPlugin(module.initialize, module.getEntryPoints), NPERR_NO_ERROR);
-    echoWithTheMessageWindow();
+    echoThroughTheMessageWindow();
     EXPECT_EQ(firstMessageWindow(), nullptr);
 }
 

@@ -34,6 +34,10 @@ std::size_t runMessageLoop() {
     return 0;
 }
 
+bool underWine() {
+    return false;
+}
+
 void setEnv(const char* name, const std::string& value) {
     setenv(name, value.c_str(), 1);
 }

@@ -86,6 +86,10 @@ std::size_t runMessageLoop() {
     return count;
 }
 
+bool underWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 void setEnv(const char* name, const std::string& value) {
     _putenv_s(name, value.c_str());
     SetEnvironmentVariableW(FB::utf8ToWide(name).c_str(), FB::utf8ToWide(value).c_str());

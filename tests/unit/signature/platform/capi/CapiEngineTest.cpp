@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -17,15 +18,6 @@ namespace {
 
 using contract::Bytes;
 
-// The fixture's only letter outside ASCII, "ó": UTF-8 in make-pki's texts, one byte in code page 1252
-// (the ANSI code page under the pinned LANG).
-std::string inCodePage(std::string text) {
-    for (std::size_t at; (at = text.find("\xC3\xB3")) != std::string::npos;) {
-        text.replace(at, 2, "\xF3");
-    }
-    return text;
-}
-
 // The expected texts are in code page 1252, which Wine takes from the language of LANG (C, en_US, es_ES).
 class CodePage1252 : public ::testing::Environment {
   public:
@@ -33,41 +25,6 @@ class CodePage1252 : public ::testing::Environment {
 };
 [[maybe_unused]] ::testing::Environment* const codePage =
     ::testing::AddGlobalTestEnvironment(new CodePage1252);
-
-bool underWine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-// Wine's CertNameToStrA quotes a value of odd length whose middle character is a blank ("Korvane Pipe|CA"
-// becomes "\"Korvane Pipe|CA\""); Windows does not. Applied to a name text without quotes of its own.
-std::string asWineRenders(const std::string& name) {
-    if (!underWine()) {
-        return name;
-    }
-    std::string out;
-    std::size_t start = 0;
-    while (start <= name.size()) {
-        std::size_t end = name.find(", ", start);
-        const std::string rdn =
-            name.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        const std::size_t eq = rdn.find('=');
-        const std::string value = eq == std::string::npos ? "" : rdn.substr(eq + 1);
-        const bool quoted = value.size() % 2 == 1 && value[value.size() / 2] == ' ' && value.front() != '"';
-        out += quoted ? rdn.substr(0, eq + 1) + '"' + value + '"' : rdn;
-        if (end == std::string::npos) {
-            break;
-        }
-        out += ", ";
-        start = end + 2;
-    }
-    return out;
-}
-
-// The identifier a certificate gets here, from the one make-pki worked out for Linux.
-std::string windowsIdentifier(const std::string& linuxId) {
-    const std::size_t dash = linuxId.rfind('-');
-    return asWineRenders(inCodePage(linuxId.substr(0, dash))) + linuxId.substr(dash);
-}
 
 // The clock of the validity check, fixed for engines made by makeAt.
 std::int64_t fixedNow = 0;
@@ -99,17 +56,16 @@ struct CapiDelegate {
         fixedNow = unixSeconds;
         return std::make_unique<DigitalSignatureUtilCAPI>(clocked);
     }
-    static std::string name(const std::string& key) {
-        return asWineRenders(inCodePage(PkiFixture::get().value(key)));
-    }
-    static std::string id(const std::string& certificate) {
-        return windowsIdentifier(PkiFixture::get().id(certificate));
-    }
+    static std::string name(const std::string& key) { return PkiFixture::get().engineName(key); }
+    static std::string id(const std::string& certificate) { return PkiFixture::get().engineId(certificate); }
     static void checkSignature(const std::string& certificate, const std::string& algorithm,
                                const Bytes& hash, const Bytes& signature) {
+        // Wine gives one test program after another the same process id, so the name takes a random
+        // part of its own.
+        static const std::string run = std::to_string(std::random_device()());
         static std::atomic<int> counter{0};
-        const std::string base = PkiFixture::get().dir() + "/capi-signatures/" +
-                                 std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
+        const std::string base =
+            PkiFixture::get().dir() + "/capi-signatures/" + run + "-" + std::to_string(counter++);
         writeFile(base + ".hash", asString(hash));
         writeFile(base + ".sig", asString(signature));
         // Written last: the checker takes only signatures whose description is complete.
@@ -155,12 +111,12 @@ TEST(CapiIdentifiers, SameAsTheLinuxEngineWhereTheIssuerIsAscii) {
 
     // The accented issuer: UTF-8 on Linux, code page 1252 here, so the texts differ in that letter alone.
     const std::string accented = pki().id("accentuser");
-    EXPECT_EQ(differing.count(inCodePage(accented)), 1u);
-    EXPECT_EQ(inCodePage(accented).size() + 1, accented.size());
+    EXPECT_EQ(differing.count(PkiFixture::engineIdentifier(accented)), 1u);
+    EXPECT_EQ(PkiFixture::engineIdentifier(accented).size() + 1, accented.size());
     // "C=ES, O=Pipe Works, CN=Korvane Pipe CA": equal on Windows, quoted by Wine's rendering bug.
     const std::string piped = pki().id("pipeuser");
-    EXPECT_EQ(differing.count(windowsIdentifier(piped)), 1u);
-    EXPECT_EQ(windowsIdentifier(piped) == piped, !underWine());
+    EXPECT_EQ(differing.count(PkiFixture::engineIdentifier(piped)), 1u);
+    EXPECT_EQ(PkiFixture::engineIdentifier(piped) == piped, !testsys::underWine());
     EXPECT_EQ(differing.size(), 2u);
 }
 
