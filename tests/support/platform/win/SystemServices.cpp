@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/win/WindowsCommandLine.h"
 #include "scripting/utf_conversion.h"
 
 namespace testsys {
@@ -55,6 +56,14 @@ std::wstring quoted(const std::wstring& argument) {
 }
 
 }  // namespace
+
+std::wstring windowsCommandLine(const std::vector<std::string>& argv) {
+    std::wstring line = argv.empty() ? std::wstring() : quoted(windowsPath(argv[0]));
+    for (std::size_t i = 1; i < argv.size(); ++i) {
+        line += L" " + quoted(FB::utf8ToWide(argv[i]));
+    }
+    return line;
+}
 
 std::string nativePath(const std::string& path) {
     return FB::wideToUtf8(windowsPath(path));
@@ -132,10 +141,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv) {
     }
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
 
-    std::wstring commandLine = quoted(windowsPath(argv[0]));
-    for (std::size_t i = 1; i < argv.size(); ++i) {
-        commandLine += L" " + quoted(FB::utf8ToWide(argv[i]));
-    }
+    std::wstring commandLine = windowsCommandLine(argv);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;

@@ -7,7 +7,7 @@
 
 #include "HostLink.h"
 #include "SystemServices.h"
-#include "scripting/utf_conversion.h"
+#include "platform/win/WindowsCommandLine.h"
 
 namespace messagingtest {
 
@@ -37,25 +37,6 @@ std::FILE* streamOf(HANDLE handle, int flags, const char* mode) {
 HANDLE inheritable(HANDLE handle) {
     SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     return handle;
-}
-
-// One argument as CommandLineToArgvW and the C runtime split it again.
-std::wstring quoted(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos)
-        return argument;
-    std::wstring out = L"\"";
-    std::size_t backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, L'\\');
-    return out + L"\"";
 }
 
 }  // namespace
@@ -88,9 +69,9 @@ std::unique_ptr<HostLink> HostLink::forProgram(const std::string& program,
     makePipe(childInput, state->toHost);
     makePipe(state->fromHost, childOutput);
 
-    std::wstring commandLine = quoted(FB::utf8ToWide(testsys::nativePath(program)));
-    for (const auto& arg : args)
-        commandLine += L" " + quoted(FB::utf8ToWide(arg));
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::wstring commandLine = testsys::windowsCommandLine(argv);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
