@@ -201,23 +201,6 @@ void NPJavascriptObject::bindTo(const JSAPIWeakPtr& api, const NpapiBrowserHostW
     host_ = host;
 }
 
-JSAPIPtr NPJavascriptObject::lockApi() const {
-    JSAPIPtr api = api_.lock();
-    if (!api) {
-        throw std::bad_cast();
-    }
-    return api;
-}
-
-NpapiBrowserHostPtr NPJavascriptObject::lockHost() {
-    NpapiBrowserHostPtr host = host_.lock();
-    if (!host) {
-        invalidate();
-        throw std::bad_cast();
-    }
-    return host;
-}
-
 void NPJavascriptObject::invalidate() {
     valid_ = false;
     try {
@@ -237,11 +220,17 @@ const variant& NPJavascriptObject::lastException() {
 template <class Operation>
 bool NPJavascriptObject::frame(NPVariant* result, Operation&& operation) {
     voidResult(result);
-    if (!valid_ || api_.expired() || host_.expired()) {
+    if (!valid_) {
+        return false;
+    }
+    // Each reference taken once, held for the whole call.
+    NpapiBrowserHostPtr host = host_.lock();
+    JSAPIPtr api = host ? api_.lock() : nullptr;
+    if (!api) {
         return false;
     }
     try {
-        return operation();
+        return operation(*host, *api);
     } catch (const script_error& e) {
         reportScriptError(e.what());
         return false;
@@ -272,9 +261,8 @@ VariantList NPJavascriptObject::argumentList(NpapiBrowserHost& host, const NPVar
 
 // ---- Operations --------------------------------------------------------------------------------
 
-bool NPJavascriptObject::hasMethod(NPIdentifier name) {
-    NpapiBrowserHostPtr host = lockHost();
-    return hasMethod(*lockApi(), host->identifierText(name));
+bool NPJavascriptObject::hasMethod(NpapiBrowserHost& host, JSAPI& api, NPIdentifier name) {
+    return hasMethod(api, host.identifierText(name));
 }
 
 bool NPJavascriptObject::hasMethod(JSAPI& api, const std::string& text) {
@@ -284,115 +272,105 @@ bool NPJavascriptObject::hasMethod(JSAPI& api, const std::string& text) {
     return !api.hasMethodHandle(text) && api.hasMethod(text);
 }
 
-bool NPJavascriptObject::hasProperty(NPIdentifier name) {
-    NpapiBrowserHostPtr host = lockHost();
-    JSAPIPtr api = lockApi();
-    const NpapiPluginModule::Identifier& id = host->module().identifier(name);
+bool NPJavascriptObject::hasProperty(NpapiBrowserHost& host, JSAPI& api, NPIdentifier name) {
+    const NpapiPluginModule::Identifier& id = host.module().identifier(name);
     if (!id.isString) {
-        return api->hasProperty(static_cast<int>(id.number));
+        return api.hasProperty(static_cast<int>(id.number));
     }
     const std::string& text = id.text;
     if (isBuiltInName(text)) {
         return true;
     }
-    if (text == "toString" && api->hasMethodHandle(text)) {
+    if (text == "toString" && api.hasMethodHandle(text)) {
         return true;
     }
-    if (hasMethod(*api, text)) {
+    if (hasMethod(api, text)) {
         return false;
     }
-    return api->hasProperty(text);
+    return api.hasProperty(text);
 }
 
-bool NPJavascriptObject::getProperty(NPIdentifier name, NPVariant* result) {
-    NpapiBrowserHostPtr host = lockHost();
-    JSAPIPtr api = lockApi();
-    const NpapiPluginModule::Identifier& id = host->module().identifier(name);
-    variant value;
-    if (!id.isString) {
-        value = api->getProperty(static_cast<int>(id.number));
-    } else {
+bool NPJavascriptObject::getProperty(NpapiBrowserHost& host, JSAPI& api, NPIdentifier name,
+                                     NPVariant* result) {
+    const NpapiPluginModule::Identifier& id = host.module().identifier(name);
+    const variant value = [&]() -> variant {
+        if (!id.isString) {
+            return api.getProperty(static_cast<int>(id.number));
+        }
         const std::string& text = id.text;
         if (text == kAddEventListener) {
-            value = addEventListener_;
-        } else if (text == kRemoveEventListener) {
-            value = removeEventListener_;
-        } else if (text == kGetLastException) {
-            value = getLastException_;
-        } else {
-            // The method object when the name has one, else the property.
-            value = api->memberValue(text);
+            return addEventListener_;
         }
-    }
-    host->toNPVariant(value, *result);
+        if (text == kRemoveEventListener) {
+            return removeEventListener_;
+        }
+        if (text == kGetLastException) {
+            return getLastException_;
+        }
+        // The method object when the name has one, else the property.
+        return api.memberValue(text);
+    }();
+    host.toNPVariant(value, *result);
     return true;
 }
 
-bool NPJavascriptObject::setProperty(NPIdentifier name, const NPVariant* value) {
-    NpapiBrowserHostPtr host = lockHost();
-    JSAPIPtr api = lockApi();
-    variant converted = host->toVariant(*value);
-    const NpapiPluginModule::Identifier& id = host->module().identifier(name);
+bool NPJavascriptObject::setProperty(NpapiBrowserHost& host, JSAPI& api, NPIdentifier name,
+                                     const NPVariant* value) {
+    variant converted = host.toVariant(*value);
+    const NpapiPluginModule::Identifier& id = host.module().identifier(name);
     if (!id.isString) {
-        api->setProperty(static_cast<int>(id.number), converted);
+        api.setProperty(static_cast<int>(id.number), converted);
         return true;
     }
-    if (api->hasMethodHandle(id.text)) {
+    if (api.hasMethodHandle(id.text)) {
         throw script_error("This property cannot be changed");
     }
-    api->setProperty(id.text, converted);
+    api.setProperty(id.text, converted);
     return true;
 }
 
-bool NPJavascriptObject::removeProperty(NPIdentifier name) {
-    NpapiBrowserHostPtr host = lockHost();
-    JSAPIPtr api = lockApi();
-    const NpapiPluginModule::Identifier& id = host->module().identifier(name);
+bool NPJavascriptObject::removeProperty(NpapiBrowserHost& host, JSAPI& api, NPIdentifier name) {
+    const NpapiPluginModule::Identifier& id = host.module().identifier(name);
     if (!id.isString) {
-        api->removeProperty(static_cast<int>(id.number));
+        api.removeProperty(static_cast<int>(id.number));
     } else {
-        api->removeProperty(id.text);
+        api.removeProperty(id.text);
     }
     return true;
 }
 
-bool NPJavascriptObject::invoke(NPIdentifier name, const NPVariant* args, uint32_t argCount,
-                                NPVariant* result) {
-    NpapiBrowserHostPtr host = lockHost();
-    JSAPIPtr api = lockApi();
+bool NPJavascriptObject::invoke(NpapiBrowserHost& host, JSAPI& api, NPIdentifier name, const NPVariant* args,
+                                uint32_t argCount, NPVariant* result) {
     static const std::string unnamed;
-    const std::string& method = name != nullptr ? host->identifierText(name) : unnamed;
-    VariantList list = argumentList(*host, args, argCount);
-    host->toNPVariant(api->invoke(method, list), *result);
+    const std::string& method = name != nullptr ? host.identifierText(name) : unnamed;
+    VariantList list = argumentList(host, args, argCount);
+    host.toNPVariant(api.invoke(method, list), *result);
     return true;
 }
 
-bool NPJavascriptObject::invokeDefault(const NPVariant* args, uint32_t argCount, NPVariant* result) {
-    NpapiBrowserHostPtr host = lockHost();
-    JSAPIPtr api = lockApi();
+bool NPJavascriptObject::invokeDefault(NpapiBrowserHost& host, JSAPI& api, const NPVariant* args,
+                                       uint32_t argCount, NPVariant* result) {
     static const std::string unnamed;
-    VariantList list = argumentList(*host, args, argCount);
-    host->toNPVariant(api->invoke(unnamed, list), *result);
+    VariantList list = argumentList(host, args, argCount);
+    host.toNPVariant(api.invoke(unnamed, list), *result);
     return true;
 }
 
-bool NPJavascriptObject::construct(const NPVariant* args, uint32_t argCount, NPVariant* result) {
-    NpapiBrowserHostPtr host = lockHost();
-    JSAPIPtr api = lockApi();
-    VariantList list = argumentList(*host, args, argCount);
-    host->toNPVariant(api->construct(list), *result);
+bool NPJavascriptObject::construct(NpapiBrowserHost& host, JSAPI& api, const NPVariant* args,
+                                   uint32_t argCount, NPVariant* result) {
+    VariantList list = argumentList(host, args, argCount);
+    host.toNPVariant(api.construct(list), *result);
     return true;
 }
 
-bool NPJavascriptObject::enumerate(NPIdentifier** identifiers, uint32_t* count) {
+bool NPJavascriptObject::enumerate(NpapiBrowserHost& host, JSAPI& api, NPIdentifier** identifiers,
+                                   uint32_t* count) {
     *count = 0;
     *identifiers = nullptr;
-    NpapiBrowserHostPtr host = lockHost();
-    JSAPIPtr api = lockApi();
     std::vector<std::string> names;
-    api->listMemberNames(names);
+    api.listMemberNames(names);
     names.insert(names.end(), {kAddEventListener, kRemoveEventListener, kGetLastException});
-    NpapiPluginModule& module = host->module();
+    NpapiPluginModule& module = host.module();
     auto* array = static_cast<NPIdentifier*>(
         module.memAlloc(static_cast<uint32_t>(sizeof(NPIdentifier) * names.size())));
     if (array == nullptr) {
@@ -424,7 +402,9 @@ void NPJavascriptObject::invalidateCallback(NPObject* object) {
 
 bool NPJavascriptObject::hasMethodCallback(NPObject* object, NPIdentifier name) {
     NPJavascriptObject* self = fromNPObject(object);
-    return self != nullptr && self->frame(nullptr, [&] { return self->hasMethod(name); });
+    return self != nullptr && self->frame(nullptr, [&](NpapiBrowserHost& host, JSAPI& api) {
+        return self->hasMethod(host, api, name);
+    });
 }
 
 bool NPJavascriptObject::invokeCallback(NPObject* object, NPIdentifier name, const NPVariant* args,
@@ -434,7 +414,9 @@ bool NPJavascriptObject::invokeCallback(NPObject* object, NPIdentifier name, con
         voidResult(result);
         return false;
     }
-    return self->frame(result, [&] { return self->invoke(name, args, argCount, result); });
+    return self->frame(result, [&](NpapiBrowserHost& host, JSAPI& api) {
+        return self->invoke(host, api, name, args, argCount, result);
+    });
 }
 
 bool NPJavascriptObject::invokeDefaultCallback(NPObject* object, const NPVariant* args, uint32_t argCount,
@@ -444,12 +426,16 @@ bool NPJavascriptObject::invokeDefaultCallback(NPObject* object, const NPVariant
         voidResult(result);
         return false;
     }
-    return self->frame(result, [&] { return self->invokeDefault(args, argCount, result); });
+    return self->frame(result, [&](NpapiBrowserHost& host, JSAPI& api) {
+        return self->invokeDefault(host, api, args, argCount, result);
+    });
 }
 
 bool NPJavascriptObject::hasPropertyCallback(NPObject* object, NPIdentifier name) {
     NPJavascriptObject* self = fromNPObject(object);
-    return self != nullptr && self->frame(nullptr, [&] { return self->hasProperty(name); });
+    return self != nullptr && self->frame(nullptr, [&](NpapiBrowserHost& host, JSAPI& api) {
+        return self->hasProperty(host, api, name);
+    });
 }
 
 bool NPJavascriptObject::getPropertyCallback(NPObject* object, NPIdentifier name, NPVariant* result) {
@@ -458,17 +444,23 @@ bool NPJavascriptObject::getPropertyCallback(NPObject* object, NPIdentifier name
         voidResult(result);
         return false;
     }
-    return self->frame(result, [&] { return self->getProperty(name, result); });
+    return self->frame(result, [&](NpapiBrowserHost& host, JSAPI& api) {
+        return self->getProperty(host, api, name, result);
+    });
 }
 
 bool NPJavascriptObject::setPropertyCallback(NPObject* object, NPIdentifier name, const NPVariant* value) {
     NPJavascriptObject* self = fromNPObject(object);
-    return self != nullptr && self->frame(nullptr, [&] { return self->setProperty(name, value); });
+    return self != nullptr && self->frame(nullptr, [&](NpapiBrowserHost& host, JSAPI& api) {
+        return self->setProperty(host, api, name, value);
+    });
 }
 
 bool NPJavascriptObject::removePropertyCallback(NPObject* object, NPIdentifier name) {
     NPJavascriptObject* self = fromNPObject(object);
-    return self != nullptr && self->frame(nullptr, [&] { return self->removeProperty(name); });
+    return self != nullptr && self->frame(nullptr, [&](NpapiBrowserHost& host, JSAPI& api) {
+        return self->removeProperty(host, api, name);
+    });
 }
 
 bool NPJavascriptObject::enumerateCallback(NPObject* object, NPIdentifier** identifiers, uint32_t* count) {
@@ -476,7 +468,9 @@ bool NPJavascriptObject::enumerateCallback(NPObject* object, NPIdentifier** iden
     if (self == nullptr) {
         return false;
     }
-    bool ok = self->frame(nullptr, [&] { return self->enumerate(identifiers, count); });
+    bool ok = self->frame(nullptr, [&](NpapiBrowserHost& host, JSAPI& api) {
+        return self->enumerate(host, api, identifiers, count);
+    });
     if (!ok) {
         *count = 0;
     }
@@ -490,7 +484,9 @@ bool NPJavascriptObject::constructCallback(NPObject* object, const NPVariant* ar
         voidResult(result);
         return false;
     }
-    return self->frame(result, [&] { return self->construct(args, argCount, result); });
+    return self->frame(result, [&](NpapiBrowserHost& host, JSAPI& api) {
+        return self->construct(host, api, args, argCount, result);
+    });
 }
 
 }  // namespace FB::Npapi

@@ -41,9 +41,6 @@ class NPJavascriptObject : public NPObject {
                                              bool releaseOnDestroy);
 
     void bindTo(const JSAPIWeakPtr& api, const NpapiBrowserHostWeakPtr& host);
-    // Raise std::bad_cast when the JSAPI (or the host) has gone; a lost host invalidates first.
-    JSAPIPtr lockApi() const;
-    NpapiBrowserHostPtr lockHost();
     bool apiGone() const { return api_.expired(); }
     bool hostGone() const { return host_.expired(); }
     bool isValid() const { return valid_; }
@@ -64,16 +61,20 @@ class NPJavascriptObject : public NPObject {
   private:
     explicit NPJavascriptObject(NPP npp);
 
-    // The steps behind the NPClass callbacks, run inside the common frame.
-    bool hasMethod(NPIdentifier name);
-    bool hasProperty(NPIdentifier name);
-    bool getProperty(NPIdentifier name, NPVariant* result);
-    bool setProperty(NPIdentifier name, const NPVariant* value);
-    bool removeProperty(NPIdentifier name);
-    bool invoke(NPIdentifier name, const NPVariant* args, uint32_t argCount, NPVariant* result);
-    bool invokeDefault(const NPVariant* args, uint32_t argCount, NPVariant* result);
-    bool enumerate(NPIdentifier** identifiers, uint32_t* count);
-    bool construct(const NPVariant* args, uint32_t argCount, NPVariant* result);
+    // The steps behind the NPClass callbacks, run inside the common frame, which holds the host and
+    // the JSAPI for the call.
+    bool hasMethod(NpapiBrowserHost& host, JSAPI& api, NPIdentifier name);
+    bool hasProperty(NpapiBrowserHost& host, JSAPI& api, NPIdentifier name);
+    bool getProperty(NpapiBrowserHost& host, JSAPI& api, NPIdentifier name, NPVariant* result);
+    bool setProperty(NpapiBrowserHost& host, JSAPI& api, NPIdentifier name, const NPVariant* value);
+    bool removeProperty(NpapiBrowserHost& host, JSAPI& api, NPIdentifier name);
+    bool invoke(NpapiBrowserHost& host, JSAPI& api, NPIdentifier name, const NPVariant* args,
+                uint32_t argCount, NPVariant* result);
+    bool invokeDefault(NpapiBrowserHost& host, JSAPI& api, const NPVariant* args, uint32_t argCount,
+                       NPVariant* result);
+    bool enumerate(NpapiBrowserHost& host, JSAPI& api, NPIdentifier** identifiers, uint32_t* count);
+    bool construct(NpapiBrowserHost& host, JSAPI& api, const NPVariant* args, uint32_t argCount,
+                   NPVariant* result);
 
     template <class Operation>
     bool frame(NPVariant* result, Operation&& operation);

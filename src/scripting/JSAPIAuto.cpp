@@ -85,22 +85,47 @@ bool JSAPIAuto::visible(const std::string& name) const {
 // method must not make that method visible in its own zone, nor hide a public one by removing it.
 void JSAPIAuto::setMemberZone(const std::string& name, SecurityZone zone) {
     zones_[name] = zone;
-    if (auto method = methods_.find(name); method != methods_.end()) {
-        method->second.zone = zone;
-    }
-    if (auto property = properties_.find(name); property != properties_.end()) {
-        property->second.zone = zone;
+    if (auto member = members_.find(name); member != members_.end()) {
+        member->second.zone = zone;
     }
 }
 
+void JSAPIAuto::eraseIfEmpty(std::unordered_map<std::string, Member>::iterator member) {
+    if (!member->second.method && !member->second.property) {
+        const std::string name = member->first;
+        lastFound_ = nullptr;
+        members_.erase(member);
+        forgetZoneIfUnused(name);
+    }
+}
+
+// A page tends to read one name many times in a row, so the entry found last is compared first:
+// that is one comparison of short texts instead of hashing the name and walking a bucket.
+const JSAPIAuto::Member* JSAPIAuto::visibleMember(const std::string& name) const {
+    if (lastFound_ == nullptr || lastFound_->first != name) {
+        auto member = members_.find(name);
+        if (member == members_.end()) {
+            return nullptr;
+        }
+        lastFound_ = &*member;
+    }
+    const Member& member = lastFound_->second;
+    return visible(member.zone) ? &member : nullptr;
+}
+
+const JSAPIAuto::MethodPtr* JSAPIAuto::visibleMethod(const std::string& name) const {
+    const Member* member = visibleMember(name);
+    return member != nullptr && member->method ? &member->method : nullptr;
+}
+
 void JSAPIAuto::zoneForAttribute(const std::string& name) {
-    if (methods_.count(name) == 0 && properties_.count(name) == 0) {
+    if (members_.count(name) == 0) {
         zones_[name] = currentZoneLocked();
     }
 }
 
 void JSAPIAuto::forgetZoneIfUnused(const std::string& name) {
-    if (methods_.count(name) == 0 && properties_.count(name) == 0 && attributes_.count(name) == 0) {
+    if (members_.count(name) == 0 && attributes_.count(name) == 0) {
         zones_.erase(name);
     }
 }
@@ -117,7 +142,7 @@ variant JSAPIAuto::missing(const std::string& name) const {
 void JSAPIAuto::addMethod(const std::string& name, const CallMethodFunctor& method) {
     auto record = std::make_shared<const CallMethodFunctor>(method);
     Lock lock(zoneMutex());
-    methods_[name] = {std::move(record), currentZoneLocked()};
+    members_[name].method = std::move(record);
     setMemberZone(name, currentZoneLocked());
 }
 
@@ -127,8 +152,9 @@ void JSAPIAuto::addMethod(const std::wstring& name, const CallMethodFunctor& met
 
 void JSAPIAuto::removeMethod(const std::string& name) {
     Lock lock(zoneMutex());
-    if (methods_.erase(name) > 0) {
-        forgetZoneIfUnused(name);
+    if (auto member = members_.find(name); member != members_.end() && member->second.method) {
+        member->second.method.reset();
+        eraseIfEmpty(member);
     }
 }
 
@@ -139,7 +165,7 @@ void JSAPIAuto::removeMethod(const std::wstring& name) {
 void JSAPIAuto::addProperty(const std::string& name, const PropertyFunctors& property) {
     auto record = std::make_shared<const PropertyFunctors>(property);
     Lock lock(zoneMutex());
-    properties_[name] = {std::move(record), currentZoneLocked()};
+    members_[name].property = std::move(record);
     setMemberZone(name, currentZoneLocked());
 }
 
@@ -149,8 +175,9 @@ void JSAPIAuto::addProperty(const std::wstring& name, const PropertyFunctors& pr
 
 void JSAPIAuto::dropProperty(const std::string& name) {
     Lock lock(zoneMutex());
-    if (properties_.erase(name) > 0) {
-        forgetZoneIfUnused(name);
+    if (auto member = members_.find(name); member != members_.end() && member->second.property) {
+        member->second.property.reset();
+        eraseIfEmpty(member);
     }
 }
 
@@ -235,8 +262,7 @@ std::size_t JSAPIAuto::countMembers() {
 
 bool JSAPIAuto::hasMethod(const std::string& name) {
     Lock lock(zoneMutex());
-    auto method = methods_.find(name);
-    return valid() && method != methods_.end() && visible(method->second.zone);
+    return valid() && visibleMethod(name) != nullptr;
 }
 
 bool JSAPIAuto::hasMethodHandle(const std::string& name) {
@@ -255,7 +281,8 @@ bool JSAPIAuto::hasProperty(const std::string& name) {
     if (allowMethodObjects_ && hasMethod(name)) {
         return true;
     }
-    return properties_.count(name) > 0 || attributes_.count(name) > 0;
+    auto member = members_.find(name);
+    return (member != members_.end() && member->second.property) || attributes_.count(name) > 0;
 }
 
 bool JSAPIAuto::hasProperty(int index) {
@@ -274,6 +301,11 @@ JSAPIPtr JSAPIAuto::methodHandle(const std::string& name) {
     if (!hasMethod(name)) {
         throw invalid_member(name);
     }
+    return methodObjectLocked(name);
+}
+
+// One method object per name and zone, so that a page reading a method twice gets the same object.
+JSAPIPtr JSAPIAuto::methodObjectLocked(const std::string& name) {
     const SecurityZone zone = currentZoneLocked();
     auto& cached = methodObjects_[{name, zone}];
     if (!cached) {
@@ -287,9 +319,11 @@ variant JSAPIAuto::getProperty(const std::string& name) {
     if (!valid()) {
         throw object_invalidated();
     }
-    auto property = properties_.find(name);
-    if (property != properties_.end() && visible(property->second.zone)) {
-        PropertyPtr record = property->second.record;
+    const Member* member = visibleMember(name);
+    if (member != nullptr && member->property) {
+        // Held by reference count so that a getter dropping its own property does not pull the
+        // functor away while it runs.
+        PropertyPtr record = member->property;
         return record->get();
     }
     if (!visible(name)) {
@@ -323,12 +357,12 @@ void JSAPIAuto::setProperty(const std::string& name, const variant& value) {
     if (!valid()) {
         throw object_invalidated();
     }
-    auto property = properties_.find(name);
-    if (property != properties_.end()) {
-        if (!visible(property->second.zone)) {
+    auto member = members_.find(name);
+    if (member != members_.end() && member->second.property) {
+        if (!visible(member->second.zone)) {
             throw invalid_member(name);
         }
-        PropertyPtr record = property->second.record;
+        PropertyPtr record = member->second.property;
         try {
             record->set(value);
         } catch (const bad_variant_cast& e) {
@@ -365,7 +399,8 @@ void JSAPIAuto::removeProperty(const std::string& name) {
         throw invalid_member(name);
     }
     auto attribute = attributes_.find(name);
-    if (allowRemoveProperties_ && properties_.count(name) > 0) {
+    auto member = members_.find(name);
+    if (allowRemoveProperties_ && member != members_.end() && member->second.property) {
         dropProperty(name);
     } else if (allowDynamicAttributes_ && attribute != attributes_.end() && !attribute->second.readOnly) {
         removeAttribute(name);
@@ -391,13 +426,13 @@ variant JSAPIAuto::invoke(const std::string& name, const VariantList& args) {
     if (!valid()) {
         throw object_invalidated();
     }
-    auto method = methods_.find(name);
-    if (method == methods_.end() || !visible(method->second.zone)) {
+    const MethodPtr* method = visibleMethod(name);
+    if (method == nullptr) {
         throw invalid_member(name);
     }
     // Held by reference count so that a method removing itself does not pull the functor away
     // while it runs.
-    MethodPtr record = method->second.record;
+    MethodPtr record = *method;
     try {
         return (*record)(args);
     } catch (const bad_variant_cast& e) {
@@ -421,8 +456,22 @@ bool JSAPIAuto::hasListenersFor(const std::string& name) {
     return handler != nullptr && *handler != nullptr;
 }
 
+// A page read in one search: the method object when the name has a visible method, else the
+// property's value; attributes and unknown names take the general path.
 variant JSAPIAuto::memberValue(const std::string& name) {
     Lock lock(zoneMutex());
+    if (!valid()) {
+        throw object_invalidated();
+    }
+    if (const Member* member = visibleMember(name)) {
+        if (member->method && allowMethodObjects_) {
+            return variant(methodObjectLocked(name));
+        }
+        if (member->property) {
+            PropertyPtr record = member->property;
+            return record->get();
+        }
+    }
     return JSAPI::memberValue(name);
 }
 

@@ -92,18 +92,24 @@ class JSAPIAuto : public JSAPIImpl {
     using MethodPtr = std::shared_ptr<const CallMethodFunctor>;
     using PropertyPtr = std::shared_ptr<const PropertyFunctors>;
 
-    // A registered method or property with a copy of its name's zone entry, kept equal to the
-    // zone table's, so that a lookup finds the record and its visibility in one search.
-    template <class Record>
-    struct Registered {
-        Record record;
-        SecurityZone zone;
+    // What is registered under one name: a method, a property or both, with a copy of the name's
+    // zone entry, kept equal to the zone table's, so that one search finds the records and their
+    // visibility. An entry goes when it holds neither.
+    struct Member {
+        MethodPtr method;
+        PropertyPtr property;
+        SecurityZone zone = SecurityScope_Public;
     };
 
     void registerBuiltIns();
     bool visible(const std::string& name) const;
     bool visible(SecurityZone zone) const { return currentZoneLocked() >= zone; }
+    // The member registered under `name` and visible in the current zone, or null.
+    const Member* visibleMember(const std::string& name) const;
+    const MethodPtr* visibleMethod(const std::string& name) const;
     void setMemberZone(const std::string& name, SecurityZone zone);
+    void eraseIfEmpty(std::unordered_map<std::string, Member>::iterator member);
+    JSAPIPtr methodObjectLocked(const std::string& name);
     variant missing(const std::string& name) const;
     void zoneForAttribute(const std::string& name);
     void forgetZoneIfUnused(const std::string& name);
@@ -111,8 +117,9 @@ class JSAPIAuto : public JSAPIImpl {
     std::map<std::pair<std::string, SecurityZone>, JSAPIPtr> methodObjects_;
     // Looked up on every page access, never walked: hashed. The zone table is what enumeration
     // walks, in name order.
-    std::unordered_map<std::string, Registered<MethodPtr>> methods_;
-    std::unordered_map<std::string, Registered<PropertyPtr>> properties_;
+    std::unordered_map<std::string, Member> members_;
+    // The entry the last search found; nodes stay put until erased, and erasing clears it.
+    mutable const std::pair<const std::string, Member>* lastFound_ = nullptr;
     std::map<std::string, SecurityZone> zones_;
     std::string description_;
     std::unordered_map<std::string, Attribute> attributes_;

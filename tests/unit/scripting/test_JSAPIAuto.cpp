@@ -259,6 +259,12 @@ TEST(JSAPIAuto, AttributesNamedLikeMembersDoNotMoveTheirZones) {
     EXPECT_EQ(api->invoke("concat", {"a", "b"}).get<std::string>(), "ab");
     api->removeMethod("concat");
     EXPECT_THAT(members(*api), testing::Not(testing::Contains("concat")));
+    // A read right after the removal finds nothing, and a member registered again is the new one.
+    EXPECT_TRUE(api->memberValue("concat").is_empty());
+    api->addProperty("concat", FB::bindProperty(api.get(), &Api::count));
+    EXPECT_EQ(api->memberValue("concat").convert<int>(), 3);
+    api->dropProperty("concat");
+    EXPECT_TRUE(api->memberValue("concat").is_empty());
 }
 
 TEST(JSAPIAuto, MethodObjectsAreCachedPerNameAndZone) {
