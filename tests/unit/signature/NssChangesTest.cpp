@@ -10,6 +10,7 @@
 
 #include "EngineContract.h"
 #include "signature/platform/nss/DigitalSignatureUtilNSS.h"
+#include "signature/platform/nss/NssDatabase.h"
 
 namespace {
 
@@ -178,4 +179,26 @@ TEST_F(NssChangesTest, TokenLoggedInAndOutByAnotherCallerShowsInTheNextRequest) 
     EXPECT_TRUE(lists(*first, card));
     EXPECT_EQ(sign(*first, card), "");
     EXPECT_EQ(first->getLastError(), 11);
+}
+
+TEST_F(NssChangesTest, AKeptKeyThatFailsToSignIsFoundAgainAndTheRequestStillSigns) {
+    const std::string good = pki.id("good");
+    const std::string expected = sign(*first, good);
+    ASSERT_NE(expected, "");
+    // The same database the engines share, as they opened it; the key kept for the certificate is spoilt
+    // so that signing with it fails, as a key handle gone stale would.
+    std::shared_ptr<NssDatabase> shared = NssDatabase::forDirectory(database());
+    ASSERT_TRUE(shared);
+    {
+        NssDatabase::Request request(*shared);
+        NssDatabase::KeptKey* kept = shared->keptKey(good);
+        ASSERT_NE(kept, nullptr);
+        kept->signatureLength = 0;
+    }
+    // PKCS#1 v1.5 is deterministic: the request that starts over gives the signature a first one gives.
+    EXPECT_EQ(sign(*second, good), expected);
+    EXPECT_EQ(second->getLastError(), 0);
+    NssDatabase::Request request(*shared);
+    ASSERT_NE(shared->keptKey(good), nullptr);
+    EXPECT_GT(shared->keptKey(good)->signatureLength, 0);
 }
