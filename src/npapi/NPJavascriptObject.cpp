@@ -78,10 +78,14 @@ class BuiltInMember : public JSFunction {
     NPJavascriptObject::WeakReference owner_;
 };
 
-class AddEventListenerMember : public BuiltInMember {
+// "addEventListener" and "removeEventListener": the owner's handler for "on" + the event name is added
+// or removed.
+class EventListenerMember : public BuiltInMember {
   public:
-    explicit AddEventListenerMember(NPJavascriptObject::WeakReference owner)
-        : BuiltInMember(std::move(owner), "attachEvent") {}
+    using Change = void (JSAPI::*)(const std::string&, const JSObjectPtr&);
+
+    EventListenerMember(NPJavascriptObject::WeakReference owner, const std::string& methodName, Change change)
+        : BuiltInMember(std::move(owner), methodName), change_(change) {}
 
     variant exec(const VariantList& args) override {
         JSAPIPtr api = ownerApi();
@@ -89,25 +93,12 @@ class AddEventListenerMember : public BuiltInMember {
             throw invalid_arguments();
         }
         auto [name, handler] = listenerArguments(args);
-        api->addEventHandler(name, handler);
+        ((*api).*change_)(name, handler);
         return {};
     }
-};
 
-class RemoveEventListenerMember : public BuiltInMember {
-  public:
-    explicit RemoveEventListenerMember(NPJavascriptObject::WeakReference owner)
-        : BuiltInMember(std::move(owner), "detachEvent") {}
-
-    variant exec(const VariantList& args) override {
-        JSAPIPtr api = ownerApi();
-        if (!api) {
-            throw invalid_arguments();
-        }
-        auto [name, handler] = listenerArguments(args);
-        api->removeEventHandler(name, handler);
-        return {};
-    }
+  private:
+    Change change_;
 };
 
 class GetLastExceptionMember : public BuiltInMember {
@@ -159,8 +150,10 @@ NPJavascriptObject* NPJavascriptObject::fromNPObject(NPObject* object) {
 
 NPJavascriptObject::NPJavascriptObject(NPP /*npp*/) : NPObject{} {
     selfRef_ = std::make_shared<ShareableReference<NPJavascriptObject>>(this);
-    addEventListener_ = std::make_shared<AddEventListenerMember>(selfRef_);
-    removeEventListener_ = std::make_shared<RemoveEventListenerMember>(selfRef_);
+    addEventListener_ = std::make_shared<EventListenerMember>(
+        selfRef_, "attachEvent", static_cast<EventListenerMember::Change>(&JSAPI::addEventHandler));
+    removeEventListener_ = std::make_shared<EventListenerMember>(
+        selfRef_, "detachEvent", static_cast<EventListenerMember::Change>(&JSAPI::removeEventHandler));
     getLastException_ = std::make_shared<GetLastExceptionMember>(selfRef_);
 }
 

@@ -139,11 +139,26 @@ variant JSAPIAuto::missing(const std::string& name) const {
 
 // Registration
 
-void JSAPIAuto::addMethod(const std::string& name, const CallMethodFunctor& method) {
-    auto record = std::make_shared<const CallMethodFunctor>(method);
+template <class Record>
+void JSAPIAuto::registerMember(const std::string& name, std::shared_ptr<const Record> Member::*slot,
+                               const Record& record) {
+    auto stored = std::make_shared<const Record>(record);
     Lock lock(zoneMutex());
-    members_[name].method = std::move(record);
+    members_[name].*slot = std::move(stored);
     setMemberZone(name, currentZoneLocked());
+}
+
+template <class Record>
+void JSAPIAuto::unregisterMember(const std::string& name, std::shared_ptr<const Record> Member::*slot) {
+    Lock lock(zoneMutex());
+    if (auto member = members_.find(name); member != members_.end() && member->second.*slot) {
+        (member->second.*slot).reset();
+        eraseIfEmpty(member);
+    }
+}
+
+void JSAPIAuto::addMethod(const std::string& name, const CallMethodFunctor& method) {
+    registerMember(name, &Member::method, method);
 }
 
 void JSAPIAuto::addMethod(const std::wstring& name, const CallMethodFunctor& method) {
@@ -151,11 +166,7 @@ void JSAPIAuto::addMethod(const std::wstring& name, const CallMethodFunctor& met
 }
 
 void JSAPIAuto::removeMethod(const std::string& name) {
-    Lock lock(zoneMutex());
-    if (auto member = members_.find(name); member != members_.end() && member->second.method) {
-        member->second.method.reset();
-        eraseIfEmpty(member);
-    }
+    unregisterMember(name, &Member::method);
 }
 
 void JSAPIAuto::removeMethod(const std::wstring& name) {
@@ -163,10 +174,7 @@ void JSAPIAuto::removeMethod(const std::wstring& name) {
 }
 
 void JSAPIAuto::addProperty(const std::string& name, const PropertyFunctors& property) {
-    auto record = std::make_shared<const PropertyFunctors>(property);
-    Lock lock(zoneMutex());
-    members_[name].property = std::move(record);
-    setMemberZone(name, currentZoneLocked());
+    registerMember(name, &Member::property, property);
 }
 
 void JSAPIAuto::addProperty(const std::wstring& name, const PropertyFunctors& property) {
@@ -174,11 +182,7 @@ void JSAPIAuto::addProperty(const std::wstring& name, const PropertyFunctors& pr
 }
 
 void JSAPIAuto::dropProperty(const std::string& name) {
-    Lock lock(zoneMutex());
-    if (auto member = members_.find(name); member != members_.end() && member->second.property) {
-        member->second.property.reset();
-        eraseIfEmpty(member);
-    }
+    unregisterMember(name, &Member::property);
 }
 
 void JSAPIAuto::dropProperty(const std::wstring& name) {

@@ -108,6 +108,11 @@ class JSAPIAuto : public JSAPIImpl {
     const Member* visibleMember(const std::string& name) const;
     const MethodPtr* visibleMethod(const std::string& name) const;
     void setMemberZone(const std::string& name, SecurityZone zone);
+    template <class Record>
+    void registerMember(const std::string& name, std::shared_ptr<const Record> Member::*slot,
+                        const Record& record);
+    template <class Record>
+    void unregisterMember(const std::string& name, std::shared_ptr<const Record> Member::*slot);
     void eraseIfEmpty(std::unordered_map<std::string, Member>::iterator member);
     JSAPIPtr methodObjectLocked(const std::string& name);
     variant missing(const std::string& name) const;
