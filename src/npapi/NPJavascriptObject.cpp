@@ -15,6 +15,8 @@ namespace {
 const std::string kAddEventListener = "addEventListener";
 const std::string kRemoveEventListener = "removeEventListener";
 const std::string kGetLastException = "getLastException";
+// The name of a call to the object itself.
+const std::string kUnnamed;
 
 // Shared by every object of the process; the browser calls on its main thread only.
 variant& processLastException() {
@@ -334,8 +336,7 @@ bool NPJavascriptObject::removeProperty(NpapiBrowserHost& host, JSAPI& api, NPId
 
 bool NPJavascriptObject::invoke(NpapiBrowserHost& host, JSAPI& api, NPIdentifier name, const NPVariant* args,
                                 uint32_t argCount, NPVariant* result) {
-    static const std::string unnamed;
-    const std::string& method = name != nullptr ? host.identifierText(name) : unnamed;
+    const std::string& method = name != nullptr ? host.identifierText(name) : kUnnamed;
     VariantList list = argumentList(host, args, argCount);
     host.toNPVariant(api.invoke(method, list), *result);
     return true;
@@ -343,9 +344,8 @@ bool NPJavascriptObject::invoke(NpapiBrowserHost& host, JSAPI& api, NPIdentifier
 
 bool NPJavascriptObject::invokeDefault(NpapiBrowserHost& host, JSAPI& api, const NPVariant* args,
                                        uint32_t argCount, NPVariant* result) {
-    static const std::string unnamed;
     VariantList list = argumentList(host, args, argCount);
-    host.toNPVariant(api.invoke(unnamed, list), *result);
+    host.toNPVariant(api.invoke(kUnnamed, list), *result);
     return true;
 }
 

@@ -81,15 +81,8 @@ variant JSAPI::memberValue(const std::string& name) {
 }
 
 variant JSAPI::invokeInZone(SecurityZone zone, const std::string& name, const VariantList& args) {
-    enterZone(zone);
-    try {
-        variant result = invoke(name, args);
-        leaveZone();
-        return result;
-    } catch (...) {
-        leaveZone();
-        throw;
-    }
+    ScopedZone scoped(*this, zone);
+    return invoke(name, args);
 }
 
 }  // namespace FB

@@ -75,4 +75,16 @@ class JSAPI : public std::enable_shared_from_this<JSAPI> {
     virtual variant invokeInZone(SecurityZone zone, const std::string& name, const VariantList& args);
 };
 
+// Pushes a zone for the lifetime of the guard (for privileged registrations and calls).
+class ScopedZone {
+  public:
+    ScopedZone(JSAPI& object, SecurityZone zone) : object_(object) { object_.enterZone(zone); }
+    ~ScopedZone() { object_.leaveZone(); }
+    ScopedZone(const ScopedZone&) = delete;
+    ScopedZone& operator=(const ScopedZone&) = delete;
+
+  private:
+    JSAPI& object_;
+};
+
 }  // namespace FB

@@ -101,7 +101,7 @@ void JSAPIAuto::eraseIfEmpty(std::unordered_map<std::string, Member>::iterator m
 
 // A page tends to read one name many times in a row, so the entry found last is compared first:
 // that is one comparison of short texts instead of hashing the name and walking a bucket.
-const JSAPIAuto::Member* JSAPIAuto::visibleMember(const std::string& name) const {
+const JSAPIAuto::Member* JSAPIAuto::findMember(const std::string& name) const {
     if (lastFound_ == nullptr || lastFound_->first != name) {
         auto member = members_.find(name);
         if (member == members_.end()) {
@@ -109,8 +109,19 @@ const JSAPIAuto::Member* JSAPIAuto::visibleMember(const std::string& name) const
         }
         lastFound_ = &*member;
     }
-    const Member& member = lastFound_->second;
-    return visible(member.zone) ? &member : nullptr;
+    return &lastFound_->second;
+}
+
+const JSAPIAuto::Member* JSAPIAuto::visibleMember(const std::string& name) const {
+    const Member* member = findMember(name);
+    return member != nullptr && visible(member->zone) ? member : nullptr;
+}
+
+variant JSAPIAuto::readProperty(const Member& member) {
+    // Held by reference count so that a getter dropping its own property does not pull the functor
+    // away while it runs.
+    PropertyPtr record = member.property;
+    return record->get();
 }
 
 const JSAPIAuto::MethodPtr* JSAPIAuto::visibleMethod(const std::string& name) const {
@@ -285,8 +296,8 @@ bool JSAPIAuto::hasProperty(const std::string& name) {
     if (allowMethodObjects_ && hasMethod(name)) {
         return true;
     }
-    auto member = members_.find(name);
-    return (member != members_.end() && member->second.property) || attributes_.count(name) > 0;
+    const Member* member = findMember(name);
+    return (member != nullptr && member->property) || attributes_.count(name) > 0;
 }
 
 bool JSAPIAuto::hasProperty(int index) {
@@ -325,10 +336,7 @@ variant JSAPIAuto::getProperty(const std::string& name) {
     }
     const Member* member = visibleMember(name);
     if (member != nullptr && member->property) {
-        // Held by reference count so that a getter dropping its own property does not pull the
-        // functor away while it runs.
-        PropertyPtr record = member->property;
-        return record->get();
+        return readProperty(*member);
     }
     if (!visible(name)) {
         return missing(name);
@@ -361,12 +369,12 @@ void JSAPIAuto::setProperty(const std::string& name, const variant& value) {
     if (!valid()) {
         throw object_invalidated();
     }
-    auto member = members_.find(name);
-    if (member != members_.end() && member->second.property) {
-        if (!visible(member->second.zone)) {
+    const Member* member = findMember(name);
+    if (member != nullptr && member->property) {
+        if (!visible(member->zone)) {
             throw invalid_member(name);
         }
-        PropertyPtr record = member->second.property;
+        PropertyPtr record = member->property;
         try {
             record->set(value);
         } catch (const bad_variant_cast& e) {
@@ -403,8 +411,8 @@ void JSAPIAuto::removeProperty(const std::string& name) {
         throw invalid_member(name);
     }
     auto attribute = attributes_.find(name);
-    auto member = members_.find(name);
-    if (allowRemoveProperties_ && member != members_.end() && member->second.property) {
+    const Member* member = findMember(name);
+    if (allowRemoveProperties_ && member != nullptr && member->property) {
         dropProperty(name);
     } else if (allowDynamicAttributes_ && attribute != attributes_.end() && !attribute->second.readOnly) {
         removeAttribute(name);
@@ -472,8 +480,7 @@ variant JSAPIAuto::memberValue(const std::string& name) {
             return variant(methodObjectLocked(name));
         }
         if (member->property) {
-            PropertyPtr record = member->property;
-            return record->get();
+            return readProperty(*member);
         }
     }
     return JSAPI::memberValue(name);

@@ -104,8 +104,10 @@ class JSAPIAuto : public JSAPIImpl {
     void registerBuiltIns();
     bool visible(const std::string& name) const;
     bool visible(SecurityZone zone) const { return currentZoneLocked() >= zone; }
-    // The member registered under `name` and visible in the current zone, or null.
+    // The member registered under `name` (visible in the current zone, for visibleMember), or null.
+    const Member* findMember(const std::string& name) const;
     const Member* visibleMember(const std::string& name) const;
+    static variant readProperty(const Member& member);
     const MethodPtr* visibleMethod(const std::string& name) const;
     void setMemberZone(const std::string& name, SecurityZone zone);
     template <class Record>

@@ -5,10 +5,10 @@
 //
 // Locks: the zone lock (a RecursiveLock, cheap to re-enter) guards the zone stack (and, in
 // JSAPIAuto, every member table); the event lock guards the handler and interface maps; the proxy
-// lock guards the proxy list. All three are recursive because getters, setters and methods run under the zone lock and may call back into
-// the same object. A method that fires an event takes the event lock inside the zone lock; nothing
-// takes them the other way round. Handlers are collected under the event lock and called after it
-// is released.
+// lock guards the proxy list. All three are recursive because getters, setters and methods run
+// under the zone lock and may call back into the same object. A method that fires an event takes the event
+// lock inside the zone lock; nothing takes them the other way round. Handlers are collected under the event
+// lock and called after it is released.
 
 #include <atomic>
 #include <deque>
@@ -109,18 +109,6 @@ class JSAPIImpl : public JSAPI {
     // Kept with the maps so that firing with no listener or proxy returns before taking any lock.
     std::atomic<std::size_t> listenerCount_{0};
     std::atomic<std::size_t> proxyCount_{0};
-};
-
-// Pushes a zone for the lifetime of the guard (for privileged registrations and calls).
-class ScopedZone {
-  public:
-    ScopedZone(JSAPI& object, SecurityZone zone) : object_(object) { object_.enterZone(zone); }
-    ~ScopedZone() { object_.leaveZone(); }
-    ScopedZone(const ScopedZone&) = delete;
-    ScopedZone& operator=(const ScopedZone&) = delete;
-
-  private:
-    JSAPI& object_;
 };
 
 }  // namespace FB
