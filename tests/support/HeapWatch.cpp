@@ -99,11 +99,27 @@ std::size_t FreedBlockScan::firstHitSize() const {
     return scanFirstHit.load();
 }
 
+namespace {
+
+// Whether the aligned 8-byte word holding bytes [i, i + run) reads as a 64-bit user-space address
+// (top two bytes zero, the next one not): the random bits of stack and heap addresses spell any three
+// characters now and then, which is no copy of the secret. `bytes` is 8-byte aligned.
+bool insideAddress(const unsigned char* bytes, std::size_t size, std::size_t i, std::size_t run) {
+    const std::size_t word = i & ~std::size_t{7};
+    return i + run <= word + 8 && word + 8 <= size && bytes[word + 7] == 0 && bytes[word + 6] == 0 &&
+           bytes[word + 5] != 0;
+}
+
+}  // namespace
+
 bool holdsRun(const unsigned char* bytes, std::size_t size, std::string_view secret, std::size_t run) {
     if (run == 0 || secret.size() < run || size < run) {
         return false;
     }
     for (std::size_t i = 0; i + run <= size; ++i) {
+        if (insideAddress(bytes, size, i, run)) {
+            continue;
+        }
         for (std::size_t j = 0; j + run <= secret.size(); ++j) {
             if (std::memcmp(bytes + i, secret.data() + j, run) == 0) {
                 return true;

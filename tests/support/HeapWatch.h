@@ -55,7 +55,8 @@ class FreedBlockScan {
 // `secret`.
 bool deadStackHolds(std::string_view secret, std::size_t run, std::size_t depth = 256 * 1024);
 
-// True when `bytes` hold `run` consecutive characters of `secret`.
+// True when `bytes` (8-byte aligned) hold `run` consecutive characters of `secret`, other than inside a
+// word that reads as an address.
 bool holdsRun(const unsigned char* bytes, std::size_t size, std::string_view secret, std::size_t run);
 
 }  // namespace heapwatch
