@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <map>
 
+#include "signature/HashAlgorithm.h"
 #include "signature/PinCache.h"
 
 namespace {
@@ -16,12 +17,20 @@ constexpr DWORD kBase64Flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
 constexpr DWORD kSignaturePin = 33;  // PP_SIGNATURE_PIN
 constexpr const wchar_t* kAesProvider = L"Microsoft Enhanced RSA and AES Cryptographic Provider";
 
-// Below 20 octets MD5, exactly 20 SHA-1, above SHA-256.
-ALG_ID hashAlgorithm(DWORD octets) {
-    if (octets < 20) {
-        return CALG_MD5;
+ALG_ID algorithmId(HashAlgorithm algorithm) {
+    switch (algorithm.id()) {
+        case HashAlgorithm::Id::Md5:
+            return CALG_MD5;
+        case HashAlgorithm::Id::Sha1:
+            return CALG_SHA1;
+        case HashAlgorithm::Id::Sha256:
+            return CALG_SHA_256;
+        case HashAlgorithm::Id::Sha384:
+            return CALG_SHA_384;
+        case HashAlgorithm::Id::Sha512:
+            return CALG_SHA_512;
     }
-    return octets == 20 ? CALG_SHA1 : CALG_SHA_256;
+    return CALG_SHA_256;
 }
 
 template <typename F>
@@ -310,6 +319,10 @@ std::string DigitalSignatureUtilCAPI::signPkcs1(std::string id, std::string data
             saveLastError();
         }
         setErrorCode(ErrorCode::InvalidEncoding);
+    } else if (!HashAlgorithm::forLength(hashSize)) {
+        // No digest algorithm has this length; refused before any key is opened.
+        failure_ = static_cast<DWORD>(NTE_BAD_LEN);
+        setErrorCode(ErrorCode::InvalidEncoding);
     } else if (auto parsed = parseCertificateIdentifier(id)) {
         StoreHandle store = openStore(L"My");
         if (store) {
@@ -367,7 +380,7 @@ std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std
     }
 
     // 5e: an older Microsoft software provider lacks SHA-256; the same container opens with the AES one.
-    const ALG_ID algorithm = hashAlgorithm(static_cast<DWORD>(hash.size()));
+    const ALG_ID algorithm = algorithmId(*HashAlgorithm::forLength(hash.size()));
     std::vector<BYTE> value(kMaxHashOctets, 0);
     std::copy(hash.begin(), hash.end(), value.begin());
     HashHandle hashObject(DestroyHash{api_});

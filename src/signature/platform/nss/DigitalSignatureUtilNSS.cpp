@@ -20,6 +20,7 @@
 #include <secerr.h>
 
 #include "signature/Base64.h"
+#include "signature/HashAlgorithm.h"
 #include "signature/PinCache.h"
 #include "signature/platform/nss/X500NameText.h"
 
@@ -42,37 +43,6 @@ std::string databaseDirectory() {
 bool fileExists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
-}
-
-// DigestInfo prefixes of RFC 8017, section 9.2, note 1.
-constexpr std::array<std::uint8_t, 18> kMd5Prefix = {0x30, 0x20, 0x30, 0x0c, 0x06, 0x08, 0x2a, 0x86, 0x48,
-                                                     0x86, 0xf7, 0x0d, 0x02, 0x05, 0x05, 0x00, 0x04, 0x10};
-constexpr std::array<std::uint8_t, 15> kSha1Prefix = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e,
-                                                      0x03, 0x02, 0x1a, 0x05, 0x00, 0x04, 0x14};
-constexpr std::array<std::uint8_t, 19> kSha256Prefix = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60,
-                                                        0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02,
-                                                        0x01, 0x05, 0x00, 0x04, 0x20};
-
-// The algorithm follows the hash length: below 20 octets MD5, 20 SHA-1, above SHA-256. The hash sits at
-// the start of a zeroed buffer of the largest accepted size, and the algorithm's own length is read from
-// it, as a provider that is handed the buffer under that algorithm would.
-std::vector<std::uint8_t> digestInfo(const std::vector<std::uint8_t>& hash) {
-    std::vector<std::uint8_t> out;
-    std::size_t length = 0;
-    if (hash.size() < 20) {
-        out.assign(kMd5Prefix.begin(), kMd5Prefix.end());
-        length = 16;
-    } else if (hash.size() == 20) {
-        out.assign(kSha1Prefix.begin(), kSha1Prefix.end());
-        length = 20;
-    } else {
-        out.assign(kSha256Prefix.begin(), kSha256Prefix.end());
-        length = 32;
-    }
-    std::array<std::uint8_t, kMaxHashOctets> buffer{};
-    std::copy(hash.begin(), hash.end(), buffer.begin());
-    out.insert(out.end(), buffer.begin(), buffer.begin() + length);
-    return out;
 }
 
 }  // namespace
@@ -314,6 +284,11 @@ std::string DigitalSignatureUtilNSS::signPkcs1(std::string id, std::string data)
     if (!hash) {
         setErrorCode(ErrorCode::InvalidEncoding);
         PR_SetError(SEC_ERROR_BAD_DATA, 0);
+    } else if (!HashAlgorithm::forLength(hash->size())) {
+        // A length no digest algorithm has: signing it under some algorithm would cover other bytes than
+        // the page gave, so it is refused before any key or PIN is touched.
+        setErrorCode(ErrorCode::InvalidEncoding);
+        PR_SetError(SEC_ERROR_INVALID_ALGORITHM, 0);
     } else if (auto parsed = parseCertificateIdentifier(id)) {
         Request request(*this);
         // A kept key that fails to sign makes the whole request start over with nothing kept, so the
@@ -357,7 +332,7 @@ bool signDigestInfo(SECKEYPrivateKey* key, int length, const std::vector<std::ui
     if (length <= 0) {
         return false;
     }
-    std::vector<std::uint8_t> input = digestInfo(hash);
+    std::vector<std::uint8_t> input = HashAlgorithm::forLength(hash.size())->digestInfo(hash);
     std::vector<std::uint8_t> octets(static_cast<std::size_t>(length));
     SECItem out{siBuffer, octets.data(), static_cast<unsigned int>(octets.size())};
     SECItem in{siBuffer, input.data(), static_cast<unsigned int>(input.size())};
