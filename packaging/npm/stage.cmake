@@ -1,0 +1,12 @@
+# Copies the package's files from SOURCE into a fresh STAGE and writes VERSION into its package.json.
+file(REMOVE_RECURSE ${STAGE})
+file(MAKE_DIRECTORY ${STAGE})
+foreach(name korvane.js korvane.mjs korvane.d.ts README.md)
+  file(COPY_FILE ${SOURCE}/${name} ${STAGE}/${name})
+endforeach()
+file(READ ${SOURCE}/package.json manifest)
+string(REGEX REPLACE "\n  \"version\": \"[^\"]*\"" "\n  \"version\": \"${VERSION}\"" staged "${manifest}")
+if(staged STREQUAL manifest AND NOT manifest MATCHES "\n  \"version\": \"${VERSION}\"")
+  message(FATAL_ERROR "web/package.json has no top-level \"version\" line to write ${VERSION} into")
+endif()
+file(WRITE ${STAGE}/package.json "${staged}")
