@@ -10,9 +10,24 @@ var FIXTURE = {
     goodSubject: 'C=ES, SN=GARCIA, G=ANA, SERIALNUMBER=12345678Z, CN="GARCIA PEREZ, ANA (FIRMA)"',
     // Serial 00 DE AD BE EF 01 23 45 67 89, least significant octet first.
     goodSerial: 'iWdFIwHvvq3eAA==',
+    // The certificate behind a PIN: its fixture name (certs/NAME.pem), subject and PIN. run-page points
+    // them at the emulated PIV card's signing certificate when the page runs beside the card.
+    card: 'card',
     cardSubject: 'C=ES, O=Brindlemoor Pruebas, CN=Card Holder',
     pin: '1234'
 };
+
+// The runner's settings ("name=value&name=value", the driver's environment text or the page's #fragment)
+// may replace the values above.
+(function () {
+    var text = window.korvaneDriver && window.korvaneDriver.environment
+        ? window.korvaneDriver.environment : location.hash.replace(/^#/, '');
+    text.split('&').forEach(function (pair) {
+        var eq = pair.indexOf('=');
+        var key = eq > 0 ? decodeURIComponent(pair.substr(0, eq)) : '';
+        if (Object.prototype.hasOwnProperty.call(FIXTURE, key)) FIXTURE[key] = decodeURIComponent(pair.substr(eq + 1));
+    });
+})();
 
 // Splits a listing into {issuer, subject, id} records.
 function parseListing(text) {
