@@ -27,6 +27,7 @@ const CapiFunctions& CapiFunctions::system() {
         &CryptCreateHash,
         &setHashParam,
         &setProvParam,
+        &CryptGetProvParam,
         &CryptSignHashA,
         &CryptDestroyHash,
         &CryptReleaseContext,

@@ -24,6 +24,7 @@ struct CapiFunctions {
     BOOL(WINAPI* cryptCreateHash)(HCRYPTPROV, ALG_ID, HCRYPTKEY, DWORD, HCRYPTHASH*);
     BOOL(WINAPI* cryptSetHashParam)(HCRYPTHASH, DWORD, const BYTE*, DWORD);
     BOOL(WINAPI* cryptSetProvParam)(HCRYPTPROV, DWORD, const BYTE*, DWORD);
+    BOOL(WINAPI* cryptGetProvParam)(HCRYPTPROV, DWORD, BYTE*, DWORD*, DWORD);
     BOOL(WINAPI* cryptSignHashA)(HCRYPTHASH, DWORD, LPCSTR, DWORD, BYTE*, DWORD*);
     BOOL(WINAPI* cryptDestroyHash)(HCRYPTHASH);
     BOOL(WINAPI* cryptReleaseContext)(HCRYPTPROV, DWORD);

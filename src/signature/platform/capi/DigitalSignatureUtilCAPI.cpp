@@ -1,11 +1,13 @@
 #include "signature/platform/capi/DigitalSignatureUtilCAPI.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <map>
 
 #include "signature/HashAlgorithm.h"
 #include "signature/PinCache.h"
+#include "signature/platform/capi/CardMemory.h"
 
 namespace {
 
@@ -15,6 +17,7 @@ constexpr DWORD kCertificateCapacity = 20480;
 constexpr DWORD kMaxHashOctets = 256;
 constexpr DWORD kBase64Flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
 constexpr DWORD kSignaturePin = 33;  // PP_SIGNATURE_PIN
+constexpr DWORD kReaderNameCapacity = 512;
 constexpr const wchar_t* kAesProvider = L"Microsoft Enhanced RSA and AES Cryptographic Provider";
 
 ALG_ID algorithmId(HashAlgorithm algorithm) {
@@ -31,6 +34,29 @@ ALG_ID algorithmId(HashAlgorithm algorithm) {
             return CALG_SHA_512;
     }
     return CALG_SHA_256;
+}
+
+std::string utf8(const wchar_t* text) {
+    if (!text || !*text) {
+        return {};
+    }
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1) {
+        return {};
+    }
+    std::string out(static_cast<std::size_t>(length - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), length, nullptr, nullptr);
+    return out;
+}
+
+std::string hex(const BYTE* data, DWORD size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (DWORD i = 0; i < size; ++i) {
+        out += digits[data[i] >> 4];
+        out += digits[data[i] & 0xF];
+    }
+    return out;
 }
 
 template <typename F>
@@ -58,6 +84,52 @@ DigitalSignatureUtilCAPI::DigitalSignatureUtilCAPI(const CapiFunctions& api) : a
 
 void DigitalSignatureUtilCAPI::clearPins() {
     pinCache().clear();
+    // The user starts over: a card that is still blocked says so again at the next PIN.
+    CardMemory::forgetBlocked();
+}
+
+std::string DigitalSignatureUtilCAPI::pinState(const std::string& moduleName) const {
+    auto it = cardOf_.find(moduleName);
+    return it != cardOf_.end() && CardMemory::blocked(it->second) ? "locked" : "unknown";
+}
+
+std::string DigitalSignatureUtilCAPI::cardKey(HCRYPTPROV provider, const CRYPT_KEY_PROV_INFO& record) {
+    std::string key = utf8(record.pwszProvName) + '\n';
+    char reader[kReaderNameCapacity] = {};
+    DWORD size = sizeof(reader) - 1;
+    if (api_->cryptGetProvParam(provider, PP_SMARTCARD_READER, reinterpret_cast<BYTE*>(reader), &size, 0) &&
+        reader[0] != '\0') {
+        key += "reader " + std::string(reader, strnlen(reader, sizeof(reader)));
+    } else {
+        key += "container " + utf8(record.pwszContainerName);
+    }
+    BYTE guid[16] = {};
+    size = sizeof(guid);
+    const bool known = api_->cryptGetProvParam(provider, PP_SMARTCARD_GUID, guid, &size, 0) != FALSE;
+    CardMemory::seen(key, known ? hex(guid, size) : std::string());
+    return key;
+}
+
+DigitalSignatureUtilCAPI::PinAnswer DigitalSignatureUtilCAPI::presentPin(HCRYPTPROV provider,
+                                                                         const std::string& card,
+                                                                         const PinEntry& entry) {
+    if (CardMemory::refusedBefore(card, entry.pin)) {
+        return PinAnswer::RefusedBefore;  // typed again, maybe for another certificate of the same card
+    }
+    if (api_->cryptSetProvParam(provider, kSignaturePin, reinterpret_cast<const BYTE*>(entry.pin.c_str()),
+                                0)) {
+        return PinAnswer::Taken;
+    }
+    saveLastError();
+    if (failure_ == static_cast<DWORD>(SCARD_W_WRONG_CHV)) {
+        CardMemory::refused(card, entry.pin);
+        return PinAnswer::Refused;
+    }
+    if (failure_ == static_cast<DWORD>(SCARD_W_CHV_BLOCKED)) {
+        CardMemory::markBlocked(card);
+        return PinAnswer::Blocked;
+    }
+    return PinAnswer::Taken;  // the provider's own failure; signing tells whether the card has the PIN
 }
 
 DigitalSignatureUtil::PlatformError DigitalSignatureUtilCAPI::lastPlatformError() const {
@@ -354,7 +426,7 @@ std::string DigitalSignatureUtilCAPI::signPkcs1(std::string id, std::string data
 
 std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std::string& id,
                                                   const std::vector<BYTE>& hash) {
-    // 5a, 5b: the key provider record.
+    // The key provider record.
     DWORD recordSize = 0;
     if (!api_->certGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &recordSize)) {
         saveLastError();
@@ -368,8 +440,8 @@ std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std
     }
     const auto& record = *reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(recordBuffer.data());
 
-    // 5c, 5d: a software key opens with its record's provider type (the AES provider refuses any other);
-    // a card key opens silently, as the RSA full type, so that it never prompts.
+    // A software key opens with its record's provider type (the AES provider refuses any other); a card key
+    // opens silently, as the RSA full type, so that it never prompts.
     const bool software = softwareProvider(record.pwszProvName);
     const DWORD providerType = software && record.dwProvType != 0 ? record.dwProvType : PROV_RSA_FULL;
     ProviderHandle provider(ReleaseContext{api_});
@@ -379,7 +451,19 @@ std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std
         return {};
     }
 
-    // 5e: an older Microsoft software provider lacks SHA-256; the same container opens with the AES one.
+    // A card that reported itself blocked is sent nothing more: no PIN, no signature.
+    std::string card;
+    if (!software) {
+        card = cardKey(provider.get(), record);
+        cardOf_[id] = card;
+        if (CardMemory::blocked(card)) {
+            failure_ = static_cast<DWORD>(SCARD_W_CHV_BLOCKED);
+            return {};
+        }
+    }
+
+    // An older Microsoft software provider lacks the SHA-2 algorithms; the same container opens with the
+    // AES one.
     const ALG_ID algorithm = algorithmId(*HashAlgorithm::forLength(hash.size()));
     std::vector<BYTE> value(kMaxHashOctets, 0);
     std::copy(hash.begin(), hash.end(), value.begin());
@@ -401,34 +485,34 @@ std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std
             return {};
         }
     }
-    // 5f
     if (!api_->cryptSetHashParam(hashObject.get(), HP_HASHVAL, value.data(), 0)) {
         saveLastError();
         return {};
     }
 
-    // 5g: a card key gets the cached PIN, unless the card already refused that very PIN.
+    // A card key gets the cached PIN, unless the card already refused that very PIN, for this certificate
+    // or another of its own.
     bool presented = false;
     bool refused = false;
+    bool rejectedBefore = false;
+    bool blocked = false;
     PinCache& cache = pinCache();
     if (!software) {
         if (const PinEntry* entry = cache.find(id)) {
-            refused = entry->rejected;
+            rejectedBefore = entry->rejected;
             if (!entry->rejected && !entry->pin.empty()) {
-                if (!api_->cryptSetProvParam(provider.get(), kSignaturePin,
-                                             reinterpret_cast<const BYTE*>(entry->pin.c_str()), 0)) {
-                    saveLastError();
-                    refused = failure_ == static_cast<DWORD>(SCARD_W_WRONG_CHV);
-                }
-                presented = true;
+                const PinAnswer answer = presentPin(provider.get(), card, *entry);
+                presented = answer != PinAnswer::RefusedBefore;
+                refused = answer == PinAnswer::Refused || answer == PinAnswer::RefusedBefore;
+                blocked = answer == PinAnswer::Blocked;
             }
         }
     }
+    refused = refused || rejectedBefore;
 
-    // 5h
     std::string result;
     DWORD signError = 0;
-    if (!refused) {
+    if (!refused && !blocked) {
         DWORD size = 0;
         std::vector<BYTE> signature;
         bool signedHash =
@@ -448,23 +532,29 @@ std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std
         }
     }
 
-    // 5i
     if (result.empty()) {
         if (refused) {
-            if (presented) {
+            // A PIN the card refused now, or refused before for another of its certificates, marks this
+            // certificate's entry; one it had already rejected changes nothing.
+            if (!rejectedBefore) {
                 cache.markRejected(id);
-            } else {
+            }
+            if (!presented) {
                 failure_ = static_cast<DWORD>(SCARD_W_WRONG_CHV);  // the card's earlier refusal of this PIN
             }
             setErrorCode(ErrorCode::WrongPin);
         } else if (signError == static_cast<DWORD>(NTE_SILENT_CONTEXT)) {
             setErrorCode(ErrorCode::PinRequired);
             cache.requirePin(id);
+        } else if (signError == static_cast<DWORD>(SCARD_W_CHV_BLOCKED)) {
+            CardMemory::markBlocked(card);
         }
+    } else if (presented) {
+        CardMemory::accepted(card);
     }
 
-    // 5j, 5k: the PIN leaves the context before the hash and the context are released.
-    if (presented && !refused) {
+    // The PIN leaves the context before the hash and the context are released.
+    if (presented && !refused && !blocked) {
         api_->cryptSetProvParam(provider.get(), kSignaturePin, nullptr, 0);
     }
     hashObject.reset();

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "signature/DigitalSignatureUtil.h"
+#include "signature/PinEntry.h"
 #include "signature/platform/capi/CapiFunctions.h"
 #include "signature/platform/capi/CapiHandles.h"
 
@@ -22,6 +24,11 @@ class DigitalSignatureUtilCAPI : public DigitalSignatureUtil {
     std::string getCertificate(std::string id) override;
     std::string signPkcs1(std::string id, std::string data) override;
     void clearPins() override;
+    // The PIN state of the card holding the key of certificate moduleName, as far as the CryptoAPI tells it:
+    // "locked" once the card reported itself blocked, otherwise "unknown" (a provider does not say when
+    // the next wrong PIN is the last one). "unknown" too for a certificate whose card this engine has not
+    // met.
+    std::string pinState(const std::string& moduleName) const;
 
     struct CertificateIdentifier {
         std::string issuer;
@@ -51,11 +58,21 @@ class DigitalSignatureUtilCAPI : public DigitalSignatureUtil {
     StoreHandle openStore(const wchar_t* name);
     // Records the last error of the call that just failed, before any clean-up call can reset it.
     void saveLastError() { failure_ = api_->getLastError(); }
-    // Runs steps 5a-5l on the matching certificate's key; the result is the Base64 signature or empty.
+    // Signs with the matching certificate's key; the result is the Base64 signature or empty.
     std::string signWithKey(PCCERT_CONTEXT cert, const std::string& id, const std::vector<BYTE>& hash);
     std::string base64(const BYTE* data, DWORD size, DWORD capacity);
+    // The key under which CardMemory knows the card behind a card provider's context: the provider and
+    // the card's reader, or the container when the provider does not name the reader. Also records the
+    // card's identity there, so that a card put in its place is met as a new card.
+    std::string cardKey(HCRYPTPROV provider, const CRYPT_KEY_PROV_INFO& record);
+    // Presents a cached PIN to the card, unless that card refused the very same PIN before, and records
+    // in CardMemory what the card answered.
+    enum class PinAnswer { Taken, Refused, RefusedBefore, Blocked };
+    PinAnswer presentPin(HCRYPTPROV provider, const std::string& card, const PinEntry& entry);
 
     const CapiFunctions* api_;
     // The low-level error of the current request, saved right after the call that failed.
     DWORD failure_ = 0;
+    // The card key of each card certificate this engine signed with, for its PIN state.
+    std::map<std::string, std::string> cardOf_;
 };

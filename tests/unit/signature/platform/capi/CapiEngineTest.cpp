@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "EngineContract.h"
+#include "signature/platform/capi/CardMemory.h"
 #include "signature/platform/capi/DigitalSignatureUtilCAPI.h"
 
 namespace {
@@ -151,9 +152,17 @@ struct ScriptedCard {
     static constexpr HCRYPTPROV kContext = 0xCA4D;
     static constexpr HCRYPTHASH kHash = 0x4A54;
 
+    // One card in one reader with two key containers: the "card" certificate's and, when set, the one
+    // of a second certificate. One PIN and one try counter serve both.
     std::string pin = "1234";
+    int triesLeft = 3;
+    bool blocked = false;
+    std::string reader = "Scripted Reader 0";
+    BYTE guid[16] = {0x4B, 0x6F, 0x72, 0x76};
+    std::string second;  // DER of the second certificate on the card, or empty
     std::wstring providerName = L"Microsoft Base Smart Card Crypto Provider";
     DWORD createHashError = 0;
+    ALG_ID algorithm = 0;
     bool pinInContext = false;
     DWORD acquireFlags = 0;
     DWORD acquireType = 0;
@@ -178,9 +187,13 @@ BOOL WINAPI cardProperty(PCCERT_CONTEXT cert, DWORD id, void* data, DWORD* size)
     std::vector<BYTE> real(*size);
     CapiFunctions::system().certGetCertificateContextProperty(cert, id, real.data(), size);
     const auto& record = *reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(real.data());
-    if (!record.pwszProvName || std::wcsstr(record.pwszProvName, L"Smart Card") == nullptr) {
+    const std::string& second = ScriptedCard::current->second;
+    const bool isSecond = second.size() == cert->cbCertEncoded &&
+                          std::memcmp(second.data(), cert->pbCertEncoded, second.size()) == 0;
+    if (!isSecond && (!record.pwszProvName || std::wcsstr(record.pwszProvName, L"Smart Card") == nullptr)) {
         return CapiFunctions::system().certGetCertificateContextProperty(cert, id, data, size);
     }
+    static std::wstring secondContainer = L"korvane-card-2";
     const std::wstring& name = ScriptedCard::current->providerName;
     const DWORD needed =
         static_cast<DWORD>(sizeof(CRYPT_KEY_PROV_INFO) + (name.size() + 1) * sizeof(wchar_t));
@@ -193,7 +206,7 @@ BOOL WINAPI cardProperty(PCCERT_CONTEXT cert, DWORD id, void* data, DWORD* size)
     auto* text = reinterpret_cast<wchar_t*>(out + 1);
     name.copy(text, name.size());
     text[name.size()] = L'\0';
-    out->pwszContainerName = container.data();
+    out->pwszContainerName = isSecond ? secondContainer.data() : container.data();
     out->pwszProvName = text;
     out->dwProvType = PROV_RSA_FULL;
     out->dwKeySpec = AT_KEYEXCHANGE;
@@ -217,6 +230,7 @@ BOOL WINAPI cardCreateHash(HCRYPTPROV context, ALG_ID algorithm, HCRYPTKEY key, 
         return CapiFunctions::system().cryptCreateHash(context, algorithm, key, flags, hash);
     }
     ScriptedCard::current->calls.push_back("createHash");
+    ScriptedCard::current->algorithm = algorithm;
     if (ScriptedCard::current->createHashError) {
         SetLastError(ScriptedCard::current->createHashError);
         return FALSE;
@@ -249,12 +263,39 @@ BOOL WINAPI cardSetProvParam(HCRYPTPROV context, DWORD param, const BYTE* data, 
     }
     const std::string presented(reinterpret_cast<const char*>(data));
     card.calls.push_back("presentPin " + presented);
+    if (card.blocked) {
+        SetLastError(static_cast<DWORD>(SCARD_W_CHV_BLOCKED));
+        return FALSE;
+    }
     if (presented != card.pin) {
+        // The try that uses up the counter is still answered as a wrong PIN; the card says it is
+        // blocked from the next one on.
+        card.blocked = --card.triesLeft == 0;
         SetLastError(static_cast<DWORD>(SCARD_W_WRONG_CHV));
         return FALSE;
     }
+    card.triesLeft = 3;
     card.pinInContext = true;
     return TRUE;
+}
+
+BOOL WINAPI cardGetProvParam(HCRYPTPROV context, DWORD param, BYTE* data, DWORD* size, DWORD flags) {
+    if (context != ScriptedCard::kContext) {
+        return CapiFunctions::system().cryptGetProvParam(context, param, data, size, flags);
+    }
+    const ScriptedCard& card = *ScriptedCard::current;
+    if (param == PP_SMARTCARD_READER && *size > card.reader.size()) {
+        std::memcpy(data, card.reader.c_str(), card.reader.size() + 1);
+        *size = static_cast<DWORD>(card.reader.size() + 1);
+        return TRUE;
+    }
+    if (param == PP_SMARTCARD_GUID && *size >= sizeof(card.guid)) {
+        std::memcpy(data, card.guid, sizeof(card.guid));
+        *size = sizeof(card.guid);
+        return TRUE;
+    }
+    SetLastError(static_cast<DWORD>(NTE_BAD_TYPE));
+    return FALSE;
 }
 
 BOOL WINAPI cardSignHash(HCRYPTHASH hash, DWORD keySpec, LPCSTR description, DWORD flags, BYTE* out,
@@ -303,6 +344,7 @@ const CapiFunctions& ScriptedCard::functions() {
         f.cryptCreateHash = &cardCreateHash;
         f.cryptSetHashParam = &cardSetHashParam;
         f.cryptSetProvParam = &cardSetProvParam;
+        f.cryptGetProvParam = &cardGetProvParam;
         f.cryptSignHashA = &cardSignHash;
         f.cryptDestroyHash = &cardDestroyHash;
         f.cryptReleaseContext = &cardRelease;
@@ -315,18 +357,34 @@ class CapiCardTest : public ::testing::Test {
   protected:
     void SetUp() override {
         PinCache::clearEveryOrigin();
+        CardMemory::forgetAll();
         ScriptedCard::current = &card;
     }
     void TearDown() override {
         ScriptedCard::current = nullptr;
         PinCache::clearEveryOrigin();
+        CardMemory::forgetAll();
     }
-    std::string sign() { return engine.signPkcs1(id, Base64::encode(contract::hashOf("card", 32))); }
+    std::string sign() { return signWith(id); }
+    std::string signWith(const std::string& certificate, std::size_t octets = 32) {
+        return engine.signPkcs1(certificate, Base64::encode(contract::hashOf("card", octets)));
+    }
+    // Puts a second certificate into the card's other container.
+    void addSecondCertificate() {
+        const auto der = Base64::decode(pki().derBase64("auth"), 8192);
+        ASSERT_TRUE(der);
+        card.second.assign(der->begin(), der->end());
+    }
+    bool presentedAny(const std::vector<std::string>& calls) {
+        return std::any_of(calls.begin(), calls.end(),
+                           [](const std::string& call) { return call.rfind("presentPin", 0) == 0; });
+    }
     std::vector<std::string> takeCalls() { return std::exchange(card.calls, {}); }
 
     ScriptedCard card;
     DigitalSignatureUtilCAPI engine{ScriptedCard::functions()};
     const std::string id = pki().id("card");
+    const std::string secondId = pki().id("auth");
 };
 
 using Calls = std::vector<std::string>;
@@ -407,6 +465,77 @@ TEST_F(CapiCardTest, TheFailingCallsErrorSurvivesTheCleanUp) {
     // A card key is not reopened with another provider.
     EXPECT_EQ(takeCalls(), (Calls{"acquire", "createHash", "release"}));
     EXPECT_TRUE(PinCache::forOrigin("").empty());
+}
+
+TEST_F(CapiCardTest, APinTheCardRefusedIsPresentedOnceWhicheverCertificateAsks) {
+    addSecondCertificate();
+    // Typed for the first certificate, refused by the card: one try spent.
+    engine.setPin(id, "0000");
+    EXPECT_EQ(sign(), "");
+    EXPECT_EQ(card.triesLeft, 2);
+    takeCalls();
+    // Typed again for the second: refused at once, without reaching the card.
+    engine.setPin(secondId, "0000");
+    EXPECT_EQ(signWith(secondId), "");
+    EXPECT_EQ(engine.getLastError(), 5);
+    EXPECT_EQ(static_cast<std::uint32_t>(engine.getLastLowLevelError()), 0x8010006Bu);
+    EXPECT_FALSE(presentedAny(takeCalls()));
+    EXPECT_EQ(card.triesLeft, 2);
+    EXPECT_EQ(engine.getModulesWithInvalidPin().size(), 2u);
+    EXPECT_EQ(engine.getPinRetryCount(secondId), 1);
+
+    // Once the card accepts a PIN, the one it refused may be presented again (the holder changed it).
+    engine.setPin(secondId, "1234");
+    EXPECT_NE(signWith(secondId), "");
+    EXPECT_EQ(card.triesLeft, 3);
+    card.pin = "0000";
+    engine.setPin(secondId, "0000");
+    EXPECT_NE(signWith(secondId), "");
+
+    // A card put in the reader in its place is a new card: what the earlier one refused is not held
+    // against it.
+    engine.setPin(id, "4321");
+    EXPECT_EQ(sign(), "");
+    card.guid[0] ^= 1;
+    card.pin = "4321";
+    engine.setPin(secondId, "4321");
+    EXPECT_NE(signWith(secondId), "");
+    EXPECT_TRUE(presentedAny(takeCalls()));
+}
+
+TEST_F(CapiCardTest, ABlockedCardIsReportedAndSentNothingMore) {
+    addSecondCertificate();
+    EXPECT_EQ(engine.pinState(id), "unknown");
+    for (const char* wrong : {"1111", "2222", "3333"}) {
+        engine.setPin(id, wrong);
+        EXPECT_EQ(sign(), "");
+        EXPECT_EQ(engine.getLastError(), 5) << wrong;
+    }
+    // The provider cannot tell a last try: the state stays unknown until the card says it is blocked.
+    EXPECT_EQ(engine.pinState(id), "unknown");
+    engine.setPin(id, "4444");
+    EXPECT_EQ(sign(), "");
+    EXPECT_EQ(engine.getLastError(), 12);
+    EXPECT_EQ(static_cast<std::uint32_t>(engine.getLastLowLevelError()), 0x8010006Cu);
+    EXPECT_EQ(engine.pinState(id), "locked");
+    EXPECT_FALSE(engine.isPinInvalid());  // the PIN itself was not judged
+    takeCalls();
+
+    // Nothing reaches the card any more, for either certificate: no PIN, no signature.
+    engine.setPin(secondId, "1234");
+    EXPECT_EQ(signWith(secondId), "");
+    EXPECT_EQ(engine.getLastError(), 12);
+    EXPECT_EQ(static_cast<std::uint32_t>(engine.getLastLowLevelError()), 0x8010006Cu);
+    EXPECT_EQ(engine.pinState(secondId), "locked");
+    EXPECT_EQ(takeCalls(), (Calls{"acquire", "release"}));
+
+    // Unblocked elsewhere (the PUK); once the page starts over, the card is asked again.
+    card.blocked = false;
+    card.triesLeft = 3;
+    engine.clearPins();
+    engine.setPin(secondId, "1234");
+    EXPECT_NE(signWith(secondId), "");
+    EXPECT_EQ(engine.pinState(secondId), "unknown");
 }
 
 TEST(CapiStores, AStoreThatCannotBeOpenedFailsEveryRequest) {

@@ -1,0 +1,86 @@
+#include "signature/platform/capi/CardMemory.h"
+
+#include <map>
+#include <mutex>
+
+#include "signature/PinEntry.h"
+
+namespace {
+
+struct Card {
+    std::string identity;
+    PinEntry refused;  // its pin is empty while the card has refused nothing since it last accepted one
+    bool blocked = false;
+};
+
+// Engines may run on more than one thread (the host's), so every access takes the lock.
+struct Cards {
+    std::mutex lock;
+    std::map<std::string, Card> byKey;
+};
+
+Cards& cards() {
+    static Cards instance;
+    return instance;
+}
+
+}  // namespace
+
+void CardMemory::seen(const std::string& key, const std::string& identity) {
+    Cards& all = cards();
+    std::lock_guard guard(all.lock);
+    Card& card = all.byKey[key];
+    if (card.identity != identity) {
+        card.identity = identity;
+        card.refused.replacePin({});
+        card.blocked = false;
+    }
+}
+
+bool CardMemory::refusedBefore(const std::string& key, const std::string& pin) {
+    Cards& all = cards();
+    std::lock_guard guard(all.lock);
+    auto it = all.byKey.find(key);
+    return it != all.byKey.end() && !pin.empty() && it->second.refused.pin == pin;
+}
+
+void CardMemory::refused(const std::string& key, const std::string& pin) {
+    Cards& all = cards();
+    std::lock_guard guard(all.lock);
+    all.byKey[key].refused.replacePin(pin);
+}
+
+void CardMemory::accepted(const std::string& key) {
+    Cards& all = cards();
+    std::lock_guard guard(all.lock);
+    if (auto it = all.byKey.find(key); it != all.byKey.end()) {
+        it->second.refused.replacePin({});
+    }
+}
+
+bool CardMemory::blocked(const std::string& key) {
+    Cards& all = cards();
+    std::lock_guard guard(all.lock);
+    auto it = all.byKey.find(key);
+    return it != all.byKey.end() && it->second.blocked;
+}
+
+void CardMemory::markBlocked(const std::string& key) {
+    Cards& all = cards();
+    std::lock_guard guard(all.lock);
+    all.byKey[key].blocked = true;
+}
+
+void CardMemory::forgetBlocked() {
+    Cards& all = cards();
+    std::lock_guard guard(all.lock);
+    for (auto& [key, card] : all.byKey) {
+        card.blocked = false;
+    }
+}
+
+void CardMemory::forgetAll() {
+    Cards& all = cards();
+    std::lock_guard guard(all.lock);
+    all.byKey.clear();
+}
