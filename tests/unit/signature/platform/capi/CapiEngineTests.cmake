@@ -2,7 +2,7 @@
 #  1. capi_store_pki puts the make-pki certificates and keys into "Root", "CA" and "My".
 #  2. signature_engine_tests runs the engine contract and the CryptoAPI cases, writing its signatures
 #     next to the fixture.
-#  3. verify_capi_signatures checks them with openssl on the build machine (the contract makes nine).
+#  3. verify_capi_signatures checks them with openssl on the build machine (the contract makes twelve).
 set(_capi_dir ${CMAKE_CURRENT_SOURCE_DIR}/platform/capi)
 
 add_executable(capi_store_pki ${_capi_dir}/CapiStorePki.cpp)
@@ -27,5 +27,5 @@ gtest_discover_tests(signature_engine_tests
     ENVIRONMENT "KORVANE_PKI_DIR=${KORVANE_PKI_DIR}"
   DISCOVERY_TIMEOUT 120)
 
-add_test(NAME verify_capi_signatures COMMAND ${_capi_dir}/verify-capi-signatures ${KORVANE_PKI_DIR} 9)
+add_test(NAME verify_capi_signatures COMMAND ${_capi_dir}/verify-capi-signatures ${KORVANE_PKI_DIR} 12)
 set_tests_properties(verify_capi_signatures PROPERTIES LABELS "engine" FIXTURES_REQUIRED capi_signed)
