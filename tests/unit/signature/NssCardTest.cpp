@@ -77,7 +77,8 @@ TEST_F(NssCardTest, BothKeysSignEveryHashLengthUnderOnePin) {
         std::size_t octets;
     };
     for (const char* key : {"CARD_SIGN_CERT", "CARD_SIGN2_CERT"}) {
-        for (const Algorithm& a : {Algorithm{"md5", 16}, Algorithm{"sha1", 20}, Algorithm{"sha256", 32}}) {
+        for (const Algorithm& a : {Algorithm{"md5", 16}, Algorithm{"sha1", 20}, Algorithm{"sha256", 32},
+                                   Algorithm{"sha384", 48}, Algorithm{"sha512", 64}}) {
             signsAndVerifies(key, a.digest, a.octets);
         }
     }
