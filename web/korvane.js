@@ -19,7 +19,7 @@
     'use strict';
 
     var MIME_TYPE = 'application/x-korvane';
-    var VERSION_FAMILY = '1.1.';
+    var VERSION_FAMILY = '@KORVANE_SERIES@.';
     var PROTOCOL = 1;
     var METHODS = ['getDigitalSignatureCertificates', 'getCertificate', 'signPkcs1', 'processPinChar',
                    'deletePinChar', 'echo', 'testEvent'];

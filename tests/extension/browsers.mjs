@@ -1,14 +1,17 @@
 // Chromium and Firefox with the Korvane extension, for the end-to-end tests, the demo and the benchmark:
-// a throwaway profile and HOME per run, the host manifests written into them, the repository served on
+// a throwaway profile and HOME per run, the host manifests written into them, the staged tree served on
 // loopback, and pages run with the same driver object (window.korvaneDriver) as the QtWebKit driver's.
 import { createServer } from 'node:http';
-import { createReadStream, mkdirSync, rmSync, statSync, writeFileSync, chmodSync, cpSync, readFileSync, readdirSync } from 'node:fs';
+import { createReadStream, existsSync, mkdirSync, rmSync, statSync, writeFileSync, chmodSync, cpSync, readFileSync, readdirSync } from 'node:fs';
 import { extname, join, normalize, resolve, sep } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import puppeteer from 'puppeteer-core';
 
 export const ROOT = resolve(fileURLToPath(new URL('../..', import.meta.url)));
-export const EXTENSION_DIR = join(ROOT, 'extension');
+// The build's staged tree (KORVANE_STAGED, default build/dev/staged): the extension and web/korvane.js with
+// the version written into them, and links to the repository's pages. Pages are served from there.
+export const STAGED = resolve(process.env.KORVANE_STAGED || join(ROOT, 'build', 'dev', 'staged'));
+export const EXTENSION_DIR = join(STAGED, 'extension');
 export const HOST_NAME = 'eu.brindlemoor.korvane';
 export const CHROMIUM_ID = 'alabeekhmfpcphinfmjnoohcmfmbgpkh';
 export const GECKO_ID = 'korvane@brindlemoor.eu';
@@ -19,12 +22,15 @@ const TYPES = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript; ch
                 '.mjs': 'text/javascript; charset=utf-8', '.json': 'application/json', '.css': 'text/css',
                 '.png': 'image/png' };
 
-// Serves the repository read-only on 127.0.0.1 and ::1 (localhost), on one port.
+// Serves the staged tree read-only on 127.0.0.1 and ::1 (localhost), on one port.
 export async function startServer() {
+  if (!existsSync(join(EXTENSION_DIR, 'manifest.json'))) {
+    throw new Error(`no staged extension in ${STAGED}: build the target korvane_staged (or set KORVANE_STAGED)`);
+  }
   const handler = (req, res) => {
     const path = normalize(decodeURIComponent(new URL(req.url, 'http://x').pathname));
-    const file = join(ROOT, path);
-    let ok = req.method === 'GET' && (file === ROOT || file.startsWith(ROOT + sep)) && !path.includes('node_modules');
+    const file = join(STAGED, path);
+    let ok = req.method === 'GET' && file.startsWith(STAGED + sep) && !path.includes('node_modules');
     try {
       ok = ok && statSync(file).isFile();
     } catch {

@@ -5,8 +5,9 @@
 //
 // Usage: open-page.mjs --browser chromium|firefox --host KORVANE_HOST --pki STORE --work DIR
 //                      [--env TEXT] [--results FILE] [--screenshot FILE] [--timeout SECONDS] PAGE
-//   PAGE is a path inside the repository; it is served on http://127.0.0.1.
-import { relative, resolve } from 'node:path';
+//   PAGE is a path inside the repository or the staged tree; it is served from the staged tree on
+//   http://127.0.0.1.
+import { relative, resolve, sep } from 'node:path';
 import { parseArgs } from 'node:util';
 import * as B from './browsers.mjs';
 
@@ -27,7 +28,9 @@ const run = B.makeRun(resolve(opt.work), opt.browser, { hostPath: resolve(opt.ho
 const browser = await B.launch(run);
 let result;
 try {
-  result = await B.runPage(browser, server.url(relative(B.ROOT, resolve(positionals[0]))), {
+  const path = resolve(positionals[0]);
+  const served = relative(path.startsWith(B.STAGED + sep) ? B.STAGED : B.ROOT, path);
+  result = await B.runPage(browser, server.url(served), {
     environment: opt.env, timeout: Number(opt.timeout) * 1000, screenshot: opt.screenshot && resolve(opt.screenshot),
   });
 } finally {

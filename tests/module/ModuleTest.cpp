@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "KorvaneVersion.h"
 #include "ModuleFixture.h"
 
 using namespace moduletest;
@@ -91,7 +92,7 @@ TEST_F(ModuleTest, TheScriptableObjectIsTheSameAndRetainedOnEveryRequest) {
 
     FakeBrowser::CallResult version = browser.getProperty(first.asObject(), "version");
     ASSERT_TRUE(version.ok);
-    EXPECT_EQ(version.value, PageValue("1.1.0.0"));
+    EXPECT_EQ(version.value, PageValue(KORVANE_VERSION));
 }
 
 TEST_F(ModuleTest, EchoReachesTheOnechoHandlerThroughThePageCallFunction) {
@@ -133,7 +134,7 @@ TEST_F(ModuleTest, OnloadIsCalledAfterReadinessWithTheScriptableObject) {
     ASSERT_EQ(calls[0].size(), 1u);
     ASSERT_TRUE(calls[0][0].isObject());
     FakeBrowser::CallResult version = browser.getProperty(calls[0][0].asObject(), "version");
-    EXPECT_EQ(version.value, PageValue("1.1.0.0"));
+    EXPECT_EQ(version.value, PageValue(KORVANE_VERSION));
     calls.clear();
     (void)npp;
 }

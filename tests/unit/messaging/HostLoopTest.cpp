@@ -5,6 +5,7 @@
 #include <string>
 
 #include "HostPipe.h"
+#include "KorvaneVersion.h"
 #include "ScriptedEngine.h"
 
 using namespace messagingtest;
@@ -20,7 +21,7 @@ class HostLoopTest : public ::testing::Test {
 
 TEST_F(HostLoopTest, HelloFirstThenASessionAnswersWithItsState) {
     HostPipe host;
-    EXPECT_EQ(host.receive(), json({{"type", "hello"}, {"version", "1.1.0.0"}, {"protocol", 1}}));
+    EXPECT_EQ(host.receive(), json({{"type", "hello"}, {"version", KORVANE_VERSION}, {"protocol", 1}}));
 
     json opened = host.open({{"CaSubjectNames", "CN=Root A"}});
     EXPECT_EQ(faultOf(opened), "");
@@ -29,7 +30,7 @@ TEST_F(HostLoopTest, HelloFirstThenASessionAnswersWithItsState) {
     for (const char* member : {"version", "lastError", "lastLowLevelError", "lastErrorMessage", "pinLength",
                                "isPinMissing", "isPinInvalid", "pinModuleName", "pinRetryCount"})
         EXPECT_TRUE(state.contains(member)) << member;
-    EXPECT_EQ(state["version"], "1.1.0.0");
+    EXPECT_EQ(state["version"], KORVANE_VERSION);
 
     script.listing = "Issuer|Subject|Id-AQ==";
     EXPECT_EQ(host.invoke("getDigitalSignatureCertificates")["result"], "Issuer|Subject|Id-AQ==");
@@ -127,7 +128,7 @@ TEST_F(HostLoopTest, OriginMustBeHttpsOrAllowedLoopbackAndStaysPinned) {
         EXPECT_EQ(faultOf(host.get("version")), "origin_changed");
         EXPECT_EQ(faultOf(host.open()), "origin_changed");
         host.origin = "https://a.example:8443";
-        EXPECT_EQ(host.get("version")["result"], "1.1.0.0") << "the pinned page's session goes on";
+        EXPECT_EQ(host.get("version")["result"], KORVANE_VERSION) << "the pinned page's session goes on";
     }
     HostPipe loopback(HostSetup::options(true));
     loopback.receive();
@@ -157,9 +158,9 @@ TEST_F(HostLoopTest, NoMessageExceedsTheBrowsersLimit) {
     script.listing += "x";
     json tooLarge = host.invoke("getDigitalSignatureCertificates");
     EXPECT_EQ(faultOf(tooLarge), "reply_too_large");
-    EXPECT_EQ(tooLarge["state"]["version"], "1.1.0.0");
+    EXPECT_EQ(tooLarge["state"]["version"], KORVANE_VERSION);
     EXPECT_EQ(host.largestFrame, 1048576u);
-    EXPECT_EQ(host.get("version")["result"], "1.1.0.0");
+    EXPECT_EQ(host.get("version")["result"], KORVANE_VERSION);
 }
 
 TEST_F(HostLoopTest, PinDialogueThroughMessages) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "HostPipe.h"
+#include "KorvaneVersion.h"
 #include "SystemServices.h"
 
 using namespace messagingtest;
@@ -23,7 +24,8 @@ TEST(HostProgramTest, VersionAndTheCallersItRefuses) {
     const testsys::ProcessResult version = testsys::runProcess({kProgram, "--version"});
     EXPECT_EQ(version.status, 0);
     // A console line: Windows ends it with CR LF.
-    EXPECT_TRUE(version.output == "korvane-host 1.1.0.0\n" || version.output == "korvane-host 1.1.0.0\r\n")
+    EXPECT_TRUE(version.output == "korvane-host " KORVANE_VERSION "\n" ||
+                version.output == "korvane-host " KORVANE_VERSION "\r\n")
         << version.output;
 
     struct Case {
@@ -46,7 +48,7 @@ TEST(HostProgramTest, ServesEachBrowserOverBinaryStreams) {
     for (const auto& args : callers) {
         HostPipe host(kProgram, args);
         host.receive();
-        EXPECT_EQ(host.lastBody, R"({"protocol":1,"type":"hello","version":"1.1.0.0"})");
+        EXPECT_EQ(host.lastBody, R"({"protocol":1,"type":"hello","version":")" KORVANE_VERSION R"("})");
         EXPECT_EQ(host.finish(), 0) << "input ended between messages";
     }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "KorvaneVersion.h"
 #include "PluginTestSupport.h"
 #include "ScriptedEngine.h"
 #include "plugin/KorvaneAPI.h"
@@ -38,10 +39,10 @@ TEST_F(KorvaneAPITest, PageSeesEveryMemberAndTheVersion) {
           "isPinMissing", "isPinInvalid", "pinModuleName", "pinRetryCount"})
         EXPECT_TRUE(page.api->hasProperty(std::string(property))) << property;
 
-    EXPECT_EQ(page.text("version"), "1.1.0.0");
+    EXPECT_EQ(page.text("version"), KORVANE_VERSION);
     page.call("getCertificate", {"x"});
     page.set("version", "2.0");  // read-only: ignored
-    EXPECT_EQ(page.text("version"), "1.1.0.0");
+    EXPECT_EQ(page.text("version"), KORVANE_VERSION);
 
     page.set("testString", "hello");
     EXPECT_EQ(page.text("testString"), "hello");

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "KorvaneVersion.h"
 #include "PluginTestSupport.h"
 #include "ScriptedEngine.h"
 #include "core/PluginWindow.h"
@@ -131,7 +132,7 @@ TEST(KorvaneTest, ApiHeldByThePageOutlivesThePlugin) {
     std::weak_ptr<FB::PluginCore> plugin = page.plugin;
     page.plugin.reset();
     EXPECT_TRUE(plugin.expired()) << "the API object does not keep its plug-in alive";
-    EXPECT_EQ(page.text("version"), "1.1.0.0");
+    EXPECT_EQ(page.text("version"), KORVANE_VERSION);
     page.call("getDigitalSignatureCertificates");
     EXPECT_EQ(engines.script->calls.back(), "list:");
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "KorvaneVersion.h"
 #include "LoadedModule.h"
 #include "scripting/utf_conversion.h"
 
@@ -64,11 +65,11 @@ TEST_F(VersionResourceTest, FixedPartDescribesADllOfVersion1100) {
 TEST_F(VersionResourceTest, StringTableCarriesTheIdentity) {
     EXPECT_EQ(text(L"CompanyName"), L"Brindlemoor");
     EXPECT_EQ(text(L"FileDescription"), L"Brindlemoor plugin para firma digital 1.1");
-    EXPECT_EQ(text(L"FileVersion"), L"1.1.0.0");
+    EXPECT_EQ(text(L"FileVersion"), L"" KORVANE_VERSION);
     EXPECT_EQ(text(L"InternalName"), L"npKorvane.dll");
     EXPECT_EQ(text(L"OriginalFilename"), L"npKorvane.dll");
     EXPECT_EQ(text(L"ProductName"), L"Korvane");
-    EXPECT_EQ(text(L"ProductVersion"), L"1.1.0.0");
+    EXPECT_EQ(text(L"ProductVersion"), L"" KORVANE_VERSION);
     EXPECT_EQ(text(L"FileOpenName"), L"Korvane");
     EXPECT_EQ(text(L"MIMEType"), L"application/x-korvane");
 }
