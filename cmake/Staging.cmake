@@ -20,6 +20,7 @@ foreach(folder extension web)
     COMMAND ${CMAKE_COMMAND} -DSOURCE=${PROJECT_SOURCE_DIR}/${folder} -DDEST=${KORVANE_STAGED_DIR}/${folder}
             -DVERSION=${PROJECT_VERSION}
             -DSERIES=${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}
+            -DNPM_VERSION=${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}
             -P ${PROJECT_SOURCE_DIR}/cmake/stage-web.cmake
     COMMAND ${CMAKE_COMMAND} -E touch ${CMAKE_BINARY_DIR}/staged-${folder}.stamp
     DEPENDS ${_inputs} ${PROJECT_SOURCE_DIR}/cmake/stage-web.cmake

@@ -1,7 +1,7 @@
 # Run at build time: copies a source folder (the extension, the page library) into the build tree whole,
 # writing the project's version where the files hold @KORVANE_VERSION@ (full) or @KORVANE_SERIES@
-# (major.minor). The copy is made afresh, so files removed from the source leave the copy too.
-# Inputs: SOURCE, DEST, VERSION, SERIES.
+# (major.minor) or @KORVANE_NPM_VERSION@ (major.minor.patch, as npm takes it). The copy is made afresh, so files removed from the source leave the copy too.
+# Inputs: SOURCE, DEST, VERSION, SERIES, NPM_VERSION.
 file(REMOVE_RECURSE "${DEST}")
 file(MAKE_DIRECTORY "${DEST}")
 file(GLOB entries LIST_DIRECTORIES true "${SOURCE}/*")
@@ -22,6 +22,7 @@ foreach(path IN LISTS texts)
   file(READ "${path}" text)
   string(REPLACE "@KORVANE_VERSION@" "${VERSION}" written "${text}")
   string(REPLACE "@KORVANE_SERIES@" "${SERIES}" written "${written}")
+  string(REPLACE "@KORVANE_NPM_VERSION@" "${NPM_VERSION}" written "${written}")
   if(NOT written STREQUAL text)
     file(WRITE "${path}" "${written}")
   endif()

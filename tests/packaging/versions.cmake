@@ -1,7 +1,7 @@
 # Every place that shows Korvane's version shows the project's: korvane-host (its --version; the hello is
 # built from the same constant and checked by the host tests), the staged extension manifest and page
-# library, and, when given, a Debian package. No staged file keeps a token the build should have written.
-# Inputs: VERSION, SERIES, STAGED, HOST (optional), EMULATOR (optional), DEB (optional).
+# library, the npm package and, when given, a Debian package. No staged file keeps a token the build should have written.
+# Inputs: VERSION, SERIES, NPM_VERSION, STAGED, HOST (optional), EMULATOR (optional), DEB (optional).
 set(failures "")
 macro(expect what got)
   if(NOT "${got}" STREQUAL "${ARGN}")
@@ -22,6 +22,10 @@ expect("extension manifest version" "${got}" "${VERSION}")
 file(READ ${STAGED}/web/korvane.js library)
 string(REGEX MATCH "var VERSION_FAMILY = '([^']*)'" match "${library}")
 expect("page library's version family" "${CMAKE_MATCH_1}" "${SERIES}.")
+
+file(READ ${STAGED}/web/package.json package)
+string(JSON got ERROR_VARIABLE err GET "${package}" version)
+expect("npm package version" "${got}" "${NPM_VERSION}")
 
 file(GLOB_RECURSE staged_texts ${STAGED}/extension/* ${STAGED}/web/*)
 foreach(path IN LISTS staged_texts)
