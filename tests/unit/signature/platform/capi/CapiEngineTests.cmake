@@ -15,9 +15,14 @@ set_tests_properties(capi_store_pki PROPERTIES
   RESOURCE_LOCK pki_store
   ENVIRONMENT "KORVANE_PKI_DIR=${KORVANE_PKI_DIR}")
 
+# The scripted smart card behind the CryptoAPI table, also used by the API object's tests.
+add_library(korvane_scripted_card STATIC ${_capi_dir}/ScriptedCard.cpp)
+target_include_directories(korvane_scripted_card PUBLIC ${_capi_dir})
+target_link_libraries(korvane_scripted_card PUBLIC korvane_signature)
+
 add_executable(signature_engine_tests ${_capi_dir}/CapiEngineTest.cpp)
 target_include_directories(signature_engine_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(signature_engine_tests PRIVATE korvane_signature korvane_pki_fixture GTest::gtest GTest::gtest_main)
+target_link_libraries(signature_engine_tests PRIVATE korvane_signature korvane_scripted_card korvane_pki_fixture GTest::gtest GTest::gtest_main)
 gtest_discover_tests(signature_engine_tests
   PROPERTIES
     LABELS "engine"
