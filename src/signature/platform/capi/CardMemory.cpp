@@ -17,6 +17,7 @@ struct Card {
 struct Cards {
     std::mutex lock;
     std::map<std::string, Card> byKey;
+    std::map<std::string, std::string> keyOfCertificate;
 };
 
 Cards& cards() {
@@ -26,15 +27,23 @@ Cards& cards() {
 
 }  // namespace
 
-void CardMemory::seen(const std::string& key, const std::string& identity) {
+void CardMemory::seen(const std::string& key, const std::string& identity, const std::string& certificate) {
     Cards& all = cards();
     std::lock_guard guard(all.lock);
+    all.keyOfCertificate[certificate] = key;
     Card& card = all.byKey[key];
     if (card.identity != identity) {
         card.identity = identity;
         card.refused.replacePin({});
         card.blocked = false;
     }
+}
+
+std::string CardMemory::cardOf(const std::string& certificate) {
+    Cards& all = cards();
+    std::lock_guard guard(all.lock);
+    auto it = all.keyOfCertificate.find(certificate);
+    return it == all.keyOfCertificate.end() ? std::string() : it->second;
 }
 
 bool CardMemory::refusedBefore(const std::string& key, const std::string& pin) {
@@ -83,4 +92,5 @@ void CardMemory::forgetAll() {
     Cards& all = cards();
     std::lock_guard guard(all.lock);
     all.byKey.clear();
+    all.keyOfCertificate.clear();
 }

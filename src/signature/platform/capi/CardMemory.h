@@ -10,8 +10,11 @@
 // same key is another card, and what was known of the earlier one is forgotten.
 class CardMemory {
   public:
-    // Records that the card with this identity is the one under key now.
-    static void seen(const std::string& key, const std::string& identity);
+    // Records that the card with this identity is the one under key now, holding the key of certificate
+    // (its identifier).
+    static void seen(const std::string& key, const std::string& identity, const std::string& certificate);
+    // The key of the card last seen holding the certificate's key; empty when none was.
+    static std::string cardOf(const std::string& certificate);
     // True when the card under key refused exactly this PIN and has accepted none since.
     static bool refusedBefore(const std::string& key, const std::string& pin);
     static void refused(const std::string& key, const std::string& pin);

@@ -89,11 +89,12 @@ void DigitalSignatureUtilCAPI::clearPins() {
 }
 
 std::string DigitalSignatureUtilCAPI::pinState(const std::string& moduleName) const {
-    auto it = cardOf_.find(moduleName);
-    return it != cardOf_.end() && CardMemory::blocked(it->second) ? "locked" : "unknown";
+    const std::string card = CardMemory::cardOf(moduleName);
+    return !card.empty() && CardMemory::blocked(card) ? "locked" : "unknown";
 }
 
-std::string DigitalSignatureUtilCAPI::cardKey(HCRYPTPROV provider, const CRYPT_KEY_PROV_INFO& record) {
+std::string DigitalSignatureUtilCAPI::cardKey(HCRYPTPROV provider, const CRYPT_KEY_PROV_INFO& record,
+                                              const std::string& id) {
     std::string key = utf8(record.pwszProvName) + '\n';
     char reader[kReaderNameCapacity] = {};
     DWORD size = sizeof(reader) - 1;
@@ -106,7 +107,7 @@ std::string DigitalSignatureUtilCAPI::cardKey(HCRYPTPROV provider, const CRYPT_K
     BYTE guid[16] = {};
     size = sizeof(guid);
     const bool known = api_->cryptGetProvParam(provider, PP_SMARTCARD_GUID, guid, &size, 0) != FALSE;
-    CardMemory::seen(key, known ? hex(guid, size) : std::string());
+    CardMemory::seen(key, known ? hex(guid, size) : std::string(), id);
     return key;
 }
 
@@ -454,8 +455,7 @@ std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std
     // A card that reported itself blocked is sent nothing more: no PIN, no signature.
     std::string card;
     if (!software) {
-        card = cardKey(provider.get(), record);
-        cardOf_[id] = card;
+        card = cardKey(provider.get(), record, id);
         if (CardMemory::blocked(card)) {
             failure_ = static_cast<DWORD>(SCARD_W_CHV_BLOCKED);
             return {};

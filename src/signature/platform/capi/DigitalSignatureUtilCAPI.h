@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,7 +63,7 @@ class DigitalSignatureUtilCAPI : public DigitalSignatureUtil {
     // The key under which CardMemory knows the card behind a card provider's context: the provider and
     // the card's reader, or the container when the provider does not name the reader. Also records the
     // card's identity there, so that a card put in its place is met as a new card.
-    std::string cardKey(HCRYPTPROV provider, const CRYPT_KEY_PROV_INFO& record);
+    std::string cardKey(HCRYPTPROV provider, const CRYPT_KEY_PROV_INFO& record, const std::string& id);
     // Presents a cached PIN to the card, unless that card refused the very same PIN before, and records
     // in CardMemory what the card answered.
     enum class PinAnswer { Taken, Refused, RefusedBefore, Blocked };
@@ -73,6 +72,4 @@ class DigitalSignatureUtilCAPI : public DigitalSignatureUtil {
     const CapiFunctions* api_;
     // The low-level error of the current request, saved right after the call that failed.
     DWORD failure_ = 0;
-    // The card key of each card certificate this engine signed with, for its PIN state.
-    std::map<std::string, std::string> cardOf_;
 };

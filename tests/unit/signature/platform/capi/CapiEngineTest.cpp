@@ -317,6 +317,8 @@ TEST_F(CapiCardTest, ABlockedCardIsReportedAndSentNothingMore) {
     EXPECT_EQ(static_cast<std::uint32_t>(engine.getLastLowLevelError()), 0x8010006Cu);
     EXPECT_EQ(engine.pinState(secondId), "locked");
     EXPECT_EQ(takeCalls(), (Calls{"acquire", "release"}));
+    // Known to the process, not just to this engine: a new one (the next page) tells it before signing.
+    EXPECT_EQ(DigitalSignatureUtilCAPI(ScriptedCard::functions()).pinState(id), "locked");
 
     // Unblocked elsewhere (the PUK); once the page starts over, the card is asked again.
     card.blocked = false;
