@@ -13,9 +13,15 @@ FB::MessagingOptions options(bool allowLoopback) {
     FB::MessagingOptions options;
     options.version = PluginIdentity::kVersion;
     options.mimeType = PluginIdentity::kMimeType;
-    options.stateMembers = {"version",          "lastError",     "lastLowLevelError",
-                            "lastErrorMessage", "pinLength",     "isPinMissing",
-                            "isPinInvalid",     "pinModuleName", "pinRetryCount"};
+    options.stateMembers = {"version",       "lastError",    "lastLowLevelError", "lastErrorMessage",
+                            "pinLength",     "isPinMissing", "isPinInvalid",      "pinModuleName",
+                            "pinRetryCount", "pinState"};
+    options.pinMethods = {"processPinChar", "deletePinChar"};
+    options.pinProperties = {"pin"};
+    options.pinRefusal =
+        "Korvane asks for the PIN in its own window: a page cannot type, delete or set PIN characters on "
+        "this "
+        "path. Call signPkcs1 without a PIN; only setting \"pin\" to \"\" (to clear) is accepted.";
     options.allowLoopback = allowLoopback;
     return options;
 }

@@ -24,7 +24,11 @@ class MessageChannel {
         std::uint32_t length = 0;
     };
 
-    MessageChannel(std::FILE* in, std::FILE* out) : in_(in), out_(out) {}
+    // Reads the input unbuffered, straight into each message's own storage, so that a request carrying a
+    // PIN leaves no copy behind in the stream's buffer. Must come before anything reads in.
+    MessageChannel(std::FILE* in, std::FILE* out) : in_(in), out_(out) {
+        std::setvbuf(in_, nullptr, _IONBF, 0);
+    }
 
     // The next message; one longer than maxLength is consumed without being kept.
     Incoming read(std::size_t maxLength);

@@ -55,6 +55,22 @@ variant valueOf(const json& value) {
     }
 }
 
+// Overwrites a text that may hold a secret before its storage is released.
+void wipe(std::string& text) {
+    volatile char* p = text.data();
+    for (std::size_t i = 0; i < text.size(); ++i)
+        p[i] = 'X';
+}
+
+void wipeTexts(json& value) {
+    if (value.is_string()) {
+        wipe(value.get_ref<std::string&>());
+    } else if (value.is_structured()) {
+        for (auto& item : value)
+            wipeTexts(item);
+    }
+}
+
 bool isLoopbackHost(const std::string& host) {
     return host == "127.0.0.1" || host == "localhost" || host == "[::1]";
 }
@@ -102,6 +118,8 @@ int MessagingConnection::run() {
                 break;
             case MessageChannel::Incoming::Status::Message:
                 handle(incoming.body);
+                // A request may have carried a PIN.
+                wipe(incoming.body);
                 break;
         }
         // Events the request fired go out after its reply, as a page would see them.
@@ -112,8 +130,8 @@ int MessagingConnection::run() {
     }
 }
 
-void MessagingConnection::handle(const std::string& body) {
-    const json request = json::parse(body, nullptr, false);
+void MessagingConnection::handle(std::string& body) {
+    json request = json::parse(body, nullptr, false);
     if (request.is_discarded() || !request.is_object()) {
         replyFault(nullptr, "malformed", "The message is not a JSON object");
         return;
@@ -124,6 +142,14 @@ void MessagingConnection::handle(const std::string& body) {
         return;
     }
     const json id = *idField;
+    // The PIN of a "sign" request is overwritten however the request ends.
+    struct PinWipe {
+        json& request;
+        ~PinWipe() {
+            if (auto pin = request.find("pin"); pin != request.end())
+                wipeTexts(*pin);
+        }
+    } pinWipe{request};
     try {
         const std::string type = textField(request, "type");
         std::string message;
@@ -164,7 +190,7 @@ std::string MessagingConnection::checkOrigin(const json& request, std::string& m
     return {};
 }
 
-json MessagingConnection::answer(const json& request, const std::string& type) {
+json MessagingConnection::answer(json& request, const std::string& type) {
     if (type == "open") {
         VariantMap params = pageParams(request);
         // The page that opened before is gone, as on a reload: its instance ends first.
@@ -178,9 +204,16 @@ json MessagingConnection::answer(const json& request, const std::string& type) {
         session_.reset();
         return nullptr;
     }
+    if (type == "describe" || type == "sign") {
+        if (!session_)
+            throw ProtocolFault("no_session", "No session: the page has to open one first");
+        if (session_->signer())
+            return answerSigner(request, type);
+    }
     if (type != "invoke" && type != "get" && type != "set")
         throw ProtocolFault("malformed", "Unknown request type \"" + type + "\"");
     const std::string& member = textField(request, "member");
+    refusePinFromPage(request, type, member);
     if (!session_)
         throw ProtocolFault("no_session", "No session: the page has to open one first");
 
@@ -200,6 +233,50 @@ json MessagingConnection::answer(const json& request, const std::string& type) {
         throw ProtocolFault("malformed", "The request needs a \"value\"");
     session_->set(member, valueOf(*value));
     return nullptr;
+}
+
+json MessagingConnection::answerSigner(json& request, const std::string& type) {
+    ConfirmedSigner& signer = *session_->signer();
+    const std::string& certificate = textField(request, "certificate");
+    const std::string& hash = textField(request, "hash");
+    if (type == "describe") {
+        const auto summary = signer.describeSignature(certificate, hash);
+        if (!summary)
+            return nullptr;
+        return {{"subject", summary->subject},     {"issuer", summary->issuer},
+                {"algorithm", summary->algorithm}, {"hash", summary->hash},
+                {"needsPin", summary->needsPin},   {"pinState", summary->pinState}};
+    }
+    std::string noPin;
+    std::string* pin = &noPin;
+    if (auto field = request.find("pin"); field != request.end()) {
+        if (!field->is_string()) {
+            wipeTexts(*field);
+            throw ProtocolFault("malformed", "\"pin\" must be a text");
+        }
+        pin = &field->get_ref<std::string&>();
+    }
+    // The signer overwrites the PIN where the request holds it.
+    return signer.signOnce(certificate, hash, *pin);
+}
+
+void MessagingConnection::refusePinFromPage(json& request, const std::string& type,
+                                            const std::string& member) {
+    bool refused = false;
+    if (type == "invoke") {
+        refused = options_.pinMethods.count(member) != 0;
+        if (refused)
+            if (auto args = request.find("args"); args != request.end())
+                wipeTexts(*args);
+    } else if (type == "set" && options_.pinProperties.count(member) != 0) {
+        auto value = request.find("value");
+        refused =
+            value != request.end() && !(value->is_string() && value->get_ref<const std::string&>().empty());
+        if (refused)
+            wipeTexts(*value);
+    }
+    if (refused)
+        throw ProtocolFault("pin_in_page", options_.pinRefusal);
 }
 
 void MessagingConnection::reply(json message) {

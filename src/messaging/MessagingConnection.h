@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,12 @@ struct MessagingOptions {
     std::vector<std::string> stateMembers;
     // Development and tests only: also accept http pages on 127.0.0.1, localhost and [::1].
     bool allowLoopback = false;
+    // Members through which a page would hand over its user's PIN, which the user types in the
+    // extension's own window instead: calls of these methods, and writes of anything but "" to these
+    // properties, are refused with "pin_in_page" and pinRefusal as the message.
+    std::set<std::string> pinMethods;
+    std::set<std::string> pinProperties;
+    std::string pinRefusal;
     std::size_t maxRequestLength = 64 * 1024;
     // The browsers end the connection on a longer message from the host.
     std::size_t maxMessageLength = 1024 * 1024;
@@ -45,11 +52,15 @@ class MessagingConnection {
     static bool originAllowed(const std::string& origin, bool allowLoopback);
 
   private:
-    void handle(const std::string& body);
+    void handle(std::string& body);
     // The fault code for a request whose origin is missing, malformed, refused or not the pinned one;
     // empty when it may go on (the origin is pinned then).
     std::string checkOrigin(const nlohmann::json& request, std::string& message);
-    nlohmann::json answer(const nlohmann::json& request, const std::string& type);
+    nlohmann::json answer(nlohmann::json& request, const std::string& type);
+    // "describe" and "sign", which only the extension's own pages make.
+    nlohmann::json answerSigner(nlohmann::json& request, const std::string& type);
+    // Raises the pin_in_page fault for a page's call that would hand over a PIN, after wiping it.
+    void refusePinFromPage(nlohmann::json& request, const std::string& type, const std::string& member);
     void reply(nlohmann::json message);
     void replyFault(const nlohmann::json& id, const std::string& code, const std::string& text);
     void sendEvent(const std::string& name, const VariantList& args);

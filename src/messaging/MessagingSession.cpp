@@ -60,6 +60,7 @@ MessagingSession::MessagingSession(FactoryBase& factory, const std::string& mime
         host_->shutdown();
         throw std::runtime_error("The plug-in has no scriptable object");
     }
+    signer_ = dynamic_cast<ConfirmedSigner*>(api_.get());
     std::vector<std::string> names;
     api_->listMemberNames(names);
     for (const auto& name : names)

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ConfirmedSigner.h"
 #include "core/FactoryBase.h"
 #include "core/PluginCore.h"
 #include "messaging/MessagingBrowserHost.h"
@@ -38,6 +39,9 @@ class MessagingSession {
     variant get(const std::string& member);
     void set(const std::string& member, const variant& value);
 
+    // The object as a signer for the extension's own requests; null when it is none.
+    ConfirmedSigner* signer() const { return signer_; }
+
     // The listed properties the object has, read now; one whose read fails is left out.
     VariantMap state(const std::vector<std::string>& members);
 
@@ -48,6 +52,7 @@ class MessagingSession {
     std::shared_ptr<MessagingBrowserHost> host_;
     PluginCorePtr plugin_;
     JSAPIPtr api_;
+    ConfirmedSigner* signer_ = nullptr;  // api_ itself, seen as a signer
     JSObjectPtr eventSink_;
     std::set<std::string> methods_;
     std::set<std::string> properties_;

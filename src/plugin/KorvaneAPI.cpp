@@ -30,6 +30,12 @@ EngineMakerSlot& engineMakerSlot() {
     return slot;
 }
 
+void wipeText(std::string& text) {
+    volatile char* p = text.data();
+    for (std::size_t i = 0; i < text.size(); ++i)
+        p[i] = 'X';
+}
+
 // Listing text that pages can show as it is: every byte outside 0x20-0x7F becomes a blank, the length
 // stays the same.
 std::string printableBytes(const std::string& text) {
@@ -127,6 +133,39 @@ std::string KorvaneAPI::signPkcs1(const std::string& id, const std::string& data
     return signature;
 }
 
+std::optional<FB::ConfirmedSigner::Summary> KorvaneAPI::describeSignature(const std::string& id,
+                                                                          const std::string& data) {
+    DigitalSignatureUtil& util = engine();
+    auto described = util.describeSignature(id, data);
+    copyErrors();
+    if (!described)
+        return std::nullopt;
+    return Summary{
+        std::move(described->subject), std::move(described->issuer), std::move(described->algorithm),
+        std::move(described->hashHex), described->needsPin,          "unknown"};
+}
+
+std::string KorvaneAPI::signOnce(const std::string& id, const std::string& data, std::string& pin) {
+    // However the call ends: the caller's PIN is overwritten, and the engine forgets the PIN it accepted
+    // and logs the token out.
+    struct PinWipe {
+        std::string& text;
+        ~PinWipe() { wipeText(text); }
+    } wipe{pin};
+    DigitalSignatureUtil& util = engine();
+    struct SignatureEnd {
+        DigitalSignatureUtil& util;
+        const std::string& id;
+        ~SignatureEnd() { util.endSignature(id); }
+    } end{util, id};
+    if (!pin.empty())
+        util.setPin(id, pin);
+    std::string signature = util.signPkcs1(id, data);
+    refreshPinState();
+    copyErrors();
+    return signature;
+}
+
 void KorvaneAPI::processPinChar(char c) {
     pinBuffer_.append(c);
 }
@@ -140,12 +179,6 @@ std::string KorvaneAPI::version() const {
 }
 
 namespace {
-
-void wipeText(std::string& text) {
-    volatile char* p = text.data();
-    for (std::size_t i = 0; i < text.size(); ++i)
-        p[i] = 'X';
-}
 
 // Overwrites the text of the given variants when it goes out of scope. The variants belong to the
 // caller (the bridge's argument list or converted value), which releases them right after the call.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/BrowserHost.h"
+#include "core/ConfirmedSigner.h"
 #include "plugin/PinBuffer.h"
 #include "scripting/JSAPIAuto.h"
 #include "signature/DigitalSignatureUtil.h"
@@ -17,10 +18,11 @@ class Korvane;
 // to the PIN cache of the page's origin, and exposes the engine's error and PIN state as read-only
 // properties. The PIN state it reports and clears is that of its own origin only.
 // Engine refusals never raise script exceptions: the call returns the engine's text and the page reads
-// the error properties.
+// the error properties. As a ConfirmedSigner it also serves an adapter whose user types the PIN outside
+// the page, one signature per PIN.
 //
 // Entered only on the browser's main thread, one call at a time; takes no lock of its own.
-class KorvaneAPI : public FB::JSAPIAuto {
+class KorvaneAPI : public FB::JSAPIAuto, public FB::ConfirmedSigner {
   public:
     // Makes the engine on first use; tests replace it, the default is the platform's engine.
     using EngineMaker = std::function<std::unique_ptr<DigitalSignatureUtil>()>;
@@ -37,6 +39,9 @@ class KorvaneAPI : public FB::JSAPIAuto {
     std::string signPkcs1(const std::string& id, const std::string& data);
     void processPinChar(char c);
     void deletePinChar();
+
+    std::optional<Summary> describeSignature(const std::string& id, const std::string& data) override;
+    std::string signOnce(const std::string& id, const std::string& data, std::string& pin) override;
 
     // Script properties.
     std::string testString() const { return testString_; }

@@ -51,6 +51,38 @@ void DigitalSignatureUtil::setPin(const std::string& moduleName, const std::stri
     }
 }
 
+void DigitalSignatureUtil::endSignature(const std::string& id) {
+    pinCache().forgetAccepted(id);
+}
+
+std::string DigitalSignatureUtil::hashAlgorithmName(std::size_t octets) {
+    switch (octets) {
+        case 16:
+            return "MD5";
+        case 20:
+            return "SHA-1";
+        case 32:
+            return "SHA-256";
+        case 48:
+            return "SHA-384";
+        case 64:
+            return "SHA-512";
+        default:
+            return {};
+    }
+}
+
+std::string DigitalSignatureUtil::hexText(const std::vector<std::uint8_t>& octets) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(2 * octets.size());
+    for (std::uint8_t octet : octets) {
+        out += kDigits[octet >> 4];
+        out += kDigits[octet & 0x0F];
+    }
+    return out;
+}
+
 bool DigitalSignatureUtil::isPinMissing() const {
     return pinCache().anyMissing();
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -35,6 +36,27 @@ class DigitalSignatureUtil {
     virtual std::string signPkcs1(std::string id, std::string data) = 0;
     // Forgets every PIN of this engine's origin, wiping them.
     virtual void clearPins() = 0;
+
+    // What a signature of data with the certificate id would be, for the user to confirm: the names as
+    // the store holds them, the algorithm the hash length gives, and whether the key waits for a PIN (a
+    // token key that needs a login and has none yet). Neither the key is touched nor a PIN presented.
+    // Nothing, with the error state set as signPkcs1 sets it, for an unknown certificate or a bad hash.
+    struct SignatureSummary {
+        std::string subject;
+        std::string issuer;
+        std::string algorithm;
+        std::string hashHex;
+        bool needsPin = false;
+    };
+    virtual std::optional<SignatureSummary> describeSignature(std::string id, std::string data) = 0;
+    // Ends one signature whose PIN the user typed for it: the accepted PIN of id is forgotten (wiped),
+    // a refused one keeps its mark so that it is not presented again, and the key's token is logged out.
+    virtual void endSignature(const std::string& id);
+
+    // The digest algorithm of a hash of this many octets (MD5, SHA-1, SHA-256, SHA-384, SHA-512); empty
+    // for any other length.
+    static std::string hashAlgorithmName(std::size_t octets);
+    static std::string hexText(const std::vector<std::uint8_t>& octets);
 
     std::int32_t getLastError() const { return static_cast<std::int32_t>(errorCode_); }
     std::int32_t getLastLowLevelError() const { return lowLevelError_; }

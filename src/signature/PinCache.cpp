@@ -77,6 +77,13 @@ void PinCache::markRejected(const std::string& moduleName) {
     ++it->second.retryCount;
 }
 
+void PinCache::forgetAccepted(const std::string& moduleName) {
+    auto it = entries_.find(moduleName);
+    if (it != entries_.end() && !it->second.rejected) {
+        entries_.erase(it);
+    }
+}
+
 void PinCache::clear() {
     entries_.clear();
 }

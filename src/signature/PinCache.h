@@ -31,6 +31,8 @@ class PinCache {
     void requirePin(const std::string& moduleName);
     // The card refused the PIN just presented.
     void markRejected(const std::string& moduleName);
+    // Drops the entry (wiping its PIN) unless the card refused its PIN, whose mark stays.
+    void forgetAccepted(const std::string& moduleName);
     void clear();
 
     const PinEntry* find(const std::string& moduleName) const;

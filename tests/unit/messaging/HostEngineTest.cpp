@@ -6,6 +6,8 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "HostPipe.h"
 #include "PkiFixture.h"
@@ -46,5 +48,71 @@ TEST(HostEngineTest, TheProgramListsAndSignsAsThePlatformEngine) {
         signatures += !direct.empty();
     }
     EXPECT_EQ(signatures, 2) << "the card waits for its PIN";
+    EXPECT_EQ(host.finish(), 0);
+}
+
+TEST(HostEngineTest, TheExtensionsDescriptionsAndOneSignaturePerPin) {
+    const PkiFixture& pki = PkiFixture::get();
+    const std::unique_ptr<DigitalSignatureUtil> engine = DigitalSignatureUtil::create();
+    const std::string good = pki.engineId("good");
+    // Subject and issuer as the listing gives them: issuer|subject|id.
+    const std::string listing = engine->getDigitalSignatureCertificates(pki.value("ROOT_NAME"));
+    const std::size_t at = listing.find("|" + good);
+    ASSERT_NE(at, std::string::npos) << listing;
+    const std::size_t subjectStart = listing.rfind('|', at - 1) + 1;
+    const std::size_t issuerStart = subjectStart < 2 ? 0 : listing.rfind('|', subjectStart - 2) + 1;
+    const std::string issuer = listing.substr(issuerStart, subjectStart - 1 - issuerStart);
+    const std::string subject = listing.substr(subjectStart, at - subjectStart);
+
+    HostPipe host(KORVANE_HOST_PROGRAM,
+                  {"chrome-extension://" + *HostSetup::allowedCallers().chromiumIds.begin() + "/"});
+    host.receive();
+    host.open();
+    auto describe = [&](const std::string& id, std::size_t octets) {
+        const std::string hash = Base64::encode(std::vector<std::uint8_t>(octets, 0x5A));
+        return host.request({{"type", "describe"}, {"certificate", id}, {"hash", hash}});
+    };
+    auto sign = [&](const std::string& id, const std::string& pin) {
+        json request = {{"type", "sign"},
+                        {"certificate", id},
+                        {"hash", Base64::encode(std::vector<std::uint8_t>(32, 0x5A))}};
+        if (!pin.empty())
+            request["pin"] = pin;
+        return host.request(request);
+    };
+
+    std::string hex;
+    for (int i = 0; i < 48; ++i)
+        hex += "5a";
+    EXPECT_EQ(describe(good, 48)["result"], json({{"subject", subject},
+                                                  {"issuer", issuer},
+                                                  {"algorithm", "SHA-384"},
+                                                  {"hash", hex},
+                                                  {"needsPin", false},
+                                                  {"pinState", "unknown"}}));
+    for (const auto& [id, octets, error] :
+         {std::tuple{good, std::size_t{33}, 3}, std::tuple{good, std::size_t{0}, 3},
+          std::tuple{std::string("CN=Nobody-AQ=="), std::size_t{32}, 2}}) {
+        const json refused = describe(id, octets);
+        EXPECT_TRUE(refused["result"].is_null()) << id << " " << octets;
+        EXPECT_EQ(refused["state"]["lastError"], error) << id << " " << octets;
+    }
+    EXPECT_EQ(sign(good, "")["result"],
+              engine->signPkcs1(good, Base64::encode(std::vector<std::uint8_t>(32, 0x5A))));
+
+#ifndef _WIN32
+    // The token: a wrong PIN is refused, the right one signs once, then the token is logged out and the
+    // PIN forgotten.
+    const std::string card = pki.engineId("card");
+    EXPECT_EQ(describe(card, 32)["result"]["needsPin"], true);
+    EXPECT_EQ(sign(card, "0000")["state"]["lastError"], 5);
+    const json signedReply = sign(card, pki.value("TOKEN_PIN"));
+    const auto signature = Base64::decode(signedReply["result"].get<std::string>(), 4096);
+    ASSERT_TRUE(signature && !signature->empty()) << signedReply;
+    EXPECT_TRUE(pki.verifies("card", "sha256", std::vector<unsigned char>(32, 0x5A),
+                             std::vector<unsigned char>(signature->begin(), signature->end())));
+    EXPECT_EQ(describe(card, 32)["result"]["needsPin"], true) << "logged out";
+    EXPECT_EQ(sign(card, "")["state"]["lastError"], 11) << "the PIN was not kept";
+#endif
     EXPECT_EQ(host.finish(), 0);
 }

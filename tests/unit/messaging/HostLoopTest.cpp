@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "HostPipe.h"
 #include "KorvaneVersion.h"
@@ -163,71 +165,82 @@ TEST_F(HostLoopTest, NoMessageExceedsTheBrowsersLimit) {
     EXPECT_EQ(host.get("version")["result"], KORVANE_VERSION);
 }
 
-TEST_F(HostLoopTest, PinDialogueThroughMessages) {
-    script.cardPin = "1234";
-    script.signature = "c2lnbmVk";
+std::vector<std::string> wipedPins;
+void recordWipe(const std::string& wiped) {
+    wipedPins.push_back(wiped);
+}
+
+TEST_F(HostLoopTest, APageCannotHandOverAPin) {
     HostPipe host;
     host.receive();
     host.open();
-    auto type = [&](const std::string& pin) {
-        for (char c : pin)
-            host.invoke("processPinChar", {std::string(1, c)});
-    };
-
-    json first = host.invoke("signPkcs1", {"card", "aGFzaA=="});
-    EXPECT_EQ(first["result"], "");
-    EXPECT_EQ(first["state"]["lastError"], 11);
-    EXPECT_EQ(first["state"]["isPinMissing"], true);
-    EXPECT_EQ(first["state"]["pinModuleName"], "card");
-
-    type("9990");
-    host.invoke("deletePinChar");
-    EXPECT_EQ(host.invoke("processPinChar", {"9"})["state"]["pinLength"], 4);
-    json wrong = host.invoke("signPkcs1", {"card", "aGFzaA=="});
-    EXPECT_EQ(wrong["state"]["lastError"], 5);
-    EXPECT_EQ(wrong["state"]["isPinInvalid"], true);
-    EXPECT_EQ(wrong["state"]["pinRetryCount"], 1);
-    EXPECT_EQ(wrong["state"]["pinLength"], 0) << "handed over";
-
-    EXPECT_EQ(host.get("pin")["result"], "") << "the PIN never comes back";
-    type("1234");
-    json signedReply = host.invoke("signPkcs1", {"card", "aGFzaA=="});
-    EXPECT_EQ(signedReply["result"], "c2lnbmVk");
-    EXPECT_EQ(signedReply["state"]["lastError"], 0);
-    EXPECT_EQ(signedReply["state"]["isPinInvalid"], false);
-    EXPECT_EQ(signedReply["state"]["pinModuleName"], "");
-
-    host.set("pin", "");
-    EXPECT_EQ(host.invoke("signPkcs1", {"card", "aGFzaA=="})["state"]["isPinMissing"], true) << "forgotten";
+    for (const json& reply : {host.invoke("processPinChar", {"1"}), host.invoke("deletePinChar"),
+                              host.set("pin", "1234"), host.set("pin", 1234)}) {
+        EXPECT_EQ(faultOf(reply), "pin_in_page") << reply;
+        EXPECT_NE(reply["error"]["message"].get<std::string>().find("own window"), std::string::npos);
+        EXPECT_EQ(reply["state"]["pinLength"], 0);
+    }
+    EXPECT_EQ(faultOf(host.set("pin", "")), "") << "clearing still works";
+    EXPECT_EQ(script.calls, std::vector<std::string>{"clearPins"});
 }
 
-TEST_F(HostLoopTest, APinTypedForOneOriginSignsNothingForAnother) {
+TEST_F(HostLoopTest, TheExtensionDescribesAndSignsOncePerPin) {
     script.cardPin = "1234";
     script.signature = "c2lnbmVk";
-    auto connect = [](const std::string& origin) {
-        auto host = std::make_unique<HostPipe>();
-        host->origin = origin;
-        host->receive();
-        host->open();
-        return host;
+    script.needsPin = true;
+    PinCache::setWipeObserver(recordWipe);
+    wipedPins.clear();
+    HostPipe host;
+    host.receive();
+    const std::string sha256 = "WlpaWlpaWlpaWlpaWlpaWlpaWlpaWlpaWlpaWlpaWlo=";
+    auto sign = [&](const json& pin) {
+        json request = {{"type", "sign"}, {"certificate", "card"}, {"hash", sha256}};
+        if (!pin.is_null())
+            request["pin"] = pin;
+        return host.request(request);
     };
-    {
-        auto a = connect("https://a.example");
-        a->invoke("signPkcs1", {"card", "aGFzaA=="});
-        for (char c : std::string("1234"))
-            a->invoke("processPinChar", {std::string(1, c)});
-        ASSERT_EQ(a->invoke("signPkcs1", {"card", "aGFzaA=="})["result"], "c2lnbmVk");
-    }
-    auto b = connect("https://b.example");
-    json other = b->invoke("signPkcs1", {"card", "aGFzaA=="});
-    EXPECT_EQ(other["result"], "");
-    EXPECT_EQ(other["state"]["lastError"], 11);
-    EXPECT_EQ(other["state"]["isPinMissing"], true);
-    b->set("pin", "");
+    EXPECT_EQ(faultOf(sign("1234")), "no_session");
+    host.open();
 
-    auto again = connect("https://a.example");
-    EXPECT_EQ(again->invoke("signPkcs1", {"card", "aGFzaA=="})["result"], "c2lnbmVk")
-        << "the same origin keeps its PIN, and B's clearing left it";
+    std::string hex;
+    for (int i = 0; i < 32; ++i)
+        hex += "5a";
+    json described = host.request({{"type", "describe"}, {"certificate", "card"}, {"hash", sha256}});
+    EXPECT_EQ(described["result"], json({{"subject", "CN=Subject of card"},
+                                         {"issuer", "CN=Issuer"},
+                                         {"algorithm", "SHA-256"},
+                                         {"hash", hex},
+                                         {"needsPin", true},
+                                         {"pinState", "unknown"}}));
+    json badLength = host.request({{"type", "describe"}, {"certificate", "card"}, {"hash", "aGFzaA=="}});
+    EXPECT_EQ(faultOf(badLength), "");
+    EXPECT_TRUE(badLength["result"].is_null());
+    EXPECT_EQ(badLength["state"]["lastError"], 3);
+
+    // A wrong PIN, and the same one again: the card sees it once (one retry counted).
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        json wrong = sign("99999");
+        EXPECT_EQ(wrong["result"], "");
+        EXPECT_EQ(wrong["state"]["lastError"], 5);
+        EXPECT_EQ(wrong["state"]["isPinInvalid"], true);
+        EXPECT_EQ(wrong["state"]["pinRetryCount"], 1);
+    }
+    EXPECT_EQ(faultOf(sign(1234)), "malformed");
+
+    // The right PIN signs once; the PIN is wiped and the next signature asks for it again.
+    wipedPins.clear();
+    json signedReply = sign("1234");
+    EXPECT_EQ(signedReply["result"], "c2lnbmVk");
+    EXPECT_EQ(signedReply["state"]["lastError"], 0);
+    EXPECT_NE(std::find(wipedPins.begin(), wipedPins.end(), "XXXX"), wipedPins.end());
+    json again = sign(nullptr);
+    EXPECT_EQ(again["result"], "");
+    EXPECT_EQ(again["state"]["lastError"], 11);
+    EXPECT_EQ(again["state"]["isPinMissing"], true);
+    EXPECT_EQ(again["state"]["pinModuleName"], "card");
+    EXPECT_EQ(host.invoke("signPkcs1", {"card", sha256})["state"]["lastError"], 11)
+        << "nor does the page's own call find a PIN";
+    PinCache::setWipeObserver(nullptr);
 }
 
 }  // namespace

@@ -190,6 +190,26 @@ TEST_F(KorvaneAPITest, EngineExceptionLeavesStateOfEarlierCall) {
     EXPECT_EQ(page.number("lastLowLevelError"), -8190);
 }
 
+TEST_F(KorvaneAPITest, AOneSignaturePinIsOverwrittenAndForgottenHoweverTheCallEnds) {
+    script.cardPin = "1234";
+    script.signature = "c2lnbmVk";
+    Embedded page;
+    auto& signer = dynamic_cast<FB::ConfirmedSigner&>(*page.api);
+    std::string pin = "1234";
+    EXPECT_EQ(signer.signOnce("card", "aGFzaA==", pin), "c2lnbmVk");
+    EXPECT_EQ(pin, "XXXX");
+    std::string none;
+    EXPECT_EQ(signer.signOnce("card", "aGFzaA==", none), "") << "not kept for the next signature";
+    EXPECT_EQ(page.number("lastError"), 11);
+
+    script.cardPin.clear();
+    script.throwOnCall = true;
+    pin = "5678";
+    EXPECT_ANY_THROW(signer.signOnce("card", "aGFzaA==", pin));
+    EXPECT_EQ(pin, "XXXX");
+    EXPECT_EQ(PinCache::forOrigin(kPageOrigin).find("card"), nullptr);
+}
+
 TEST_F(KorvaneAPITest, BadArgumentsNeverReachTheEngine) {
     Embedded page;
     EXPECT_THROW(page.call("signPkcs1", {"only id"}), FB::invalid_arguments);

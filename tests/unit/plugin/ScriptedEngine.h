@@ -5,11 +5,13 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "plugin/KorvaneAPI.h"
+#include "signature/Base64.h"
 #include "signature/DigitalSignatureUtil.h"
 #include "signature/PinCache.h"
 
@@ -19,6 +21,7 @@ struct Script {
     std::string listing;
     std::string certificate;
     std::string signature;
+    bool needsPin = false;  // what a description tells of the key
     ErrorCode error = ErrorCode::None;
     std::int32_t lowLevelError = 0;
     std::string message;
@@ -30,7 +33,8 @@ struct Script {
     std::string cardPin;
 
     // What the engines saw.
-    std::vector<std::string> calls;  // "list:<filter>", "cert:<id>", "sign:<id>|<data>", "clearPins"
+    // "list:<filter>", "cert:<id>", "sign:<id>|<data>", "describe:<id>|<data>", "clearPins"
+    std::vector<std::string> calls;
     int made = 0;
     int alive = 0;
 };
@@ -58,6 +62,17 @@ class ScriptedEngine : public DigitalSignatureUtil {
             return {};
         }
         return answer("sign:" + id + "|" + data, script_->signature);
+    }
+    std::optional<SignatureSummary> describeSignature(std::string id, std::string data) override {
+        answer("describe:" + id + "|" + data, {});
+        const auto hash = Base64::decode(data, 256);
+        const std::string algorithm = hash ? hashAlgorithmName(hash->size()) : std::string();
+        if (getLastError() != 0 || algorithm.empty()) {
+            setErrorCode(getLastError() != 0 ? errorCode() : ErrorCode::InvalidEncoding);
+            return std::nullopt;
+        }
+        return SignatureSummary{"CN=Subject of " + id, "CN=Issuer", algorithm, hexText(*hash),
+                                script_->needsPin};
     }
     void clearPins() override {
         script_->calls.push_back("clearPins");

@@ -374,6 +374,65 @@ std::string DigitalSignatureUtilCAPI::getCertificate(std::string id) {
     return result;
 }
 
+std::optional<DigitalSignatureUtil::SignatureSummary> DigitalSignatureUtilCAPI::describeSignature(
+    std::string id, std::string data) {
+    setErrorCode(ErrorCode::None);
+    failure_ = 0;
+    std::optional<SignatureSummary> summary;
+    std::vector<BYTE> hash(kMaxHashOctets, 0);
+    DWORD hashSize = kMaxHashOctets;
+    const BOOL decoded =
+        api_->cryptStringToBinaryA(data.c_str(), static_cast<DWORD>(data.size()), CRYPT_STRING_BASE64,
+                                   hash.data(), &hashSize, nullptr, nullptr);
+    if (!decoded) {
+        saveLastError();
+    }
+    hash.resize(decoded ? hashSize : 0);
+    const std::string algorithm = hashAlgorithmName(hash.size());
+    if (algorithm.empty()) {
+        if (decoded) {
+            failure_ = ERROR_INVALID_DATA;
+        }
+        setErrorCode(ErrorCode::InvalidEncoding);
+    } else if (auto parsed = parseCertificateIdentifier(id)) {
+        StoreHandle store = openStore(L"My");
+        if (!store) {
+            setErrorCode(ErrorCode::OperationFailed);
+        } else {
+            forEachCertificate(*api_, store.get(), [&](PCCERT_CONTEXT cert) {
+                if (!matchesIdentifier(cert, *parsed)) {
+                    return true;
+                }
+                summary =
+                    SignatureSummary{nameToText(cert->pCertInfo->Subject),
+                                     nameToText(cert->pCertInfo->Issuer), algorithm, hexText(hash), false};
+                // Only the key provider record is read: a card provider gets its PIN with every signature.
+                DWORD size = 0;
+                if (api_->certGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
+                                                            &size)) {
+                    std::vector<BYTE> record(size);
+                    if (api_->certGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID,
+                                                                record.data(), &size)) {
+                        const auto& info = *reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(record.data());
+                        summary->needsPin = !softwareProvider(info.pwszProvName);
+                    }
+                }
+                return false;
+            });
+            if (!summary) {
+                saveLastError();  // the end of the enumeration
+            }
+        }
+    }
+    if (!summary) {
+        if (errorCode() == ErrorCode::None) {
+            setErrorCode(ErrorCode::CertificateNotFound);
+        }
+        captureLowLevelError();
+    }
+    return summary;
+}
+
 std::string DigitalSignatureUtilCAPI::signPkcs1(std::string id, std::string data) {
     setErrorCode(ErrorCode::None);
     failure_ = 0;

@@ -325,6 +325,66 @@ std::string DigitalSignatureUtilNSS::signPkcs1(std::string id, std::string data)
     return result;
 }
 
+std::optional<DigitalSignatureUtil::SignatureSummary> DigitalSignatureUtilNSS::describeSignature(
+    std::string id, std::string data) {
+    setErrorCode(ErrorCode::None);
+    PR_SetError(0, 0);
+    std::optional<SignatureSummary> summary;
+    auto hash = Base64::decode(data, kMaxHashOctets);
+    const std::string algorithm = hash ? hashAlgorithmName(hash->size()) : std::string();
+    if (algorithm.empty()) {
+        setErrorCode(ErrorCode::InvalidEncoding);
+        PR_SetError(SEC_ERROR_BAD_DATA, 0);
+    } else if (auto parsed = parseCertificateIdentifier(id)) {
+        Request request(*this);
+        const StoredCertificate* stored =
+            request.storesOpen() ? findInMy(request.stores(), *parsed, true) : nullptr;
+        if (!request.storesOpen()) {
+            setErrorCode(ErrorCode::OperationFailed);
+        } else if (!stored) {
+            setErrorCode(ErrorCode::CertificateNotFound);
+            PR_SetError(SEC_ERROR_UNKNOWN_CERT, 0);
+        } else {
+            summary = SignatureSummary{stored->subject, stored->issuer, algorithm, hexText(*hash), false};
+            // The token's own state only: no key lookup, no login.
+            if (PK11SlotInfo* slot = stored->cert->slot) {
+                summary->needsPin = PK11_NeedLogin(slot) && !PK11_IsLoggedIn(slot, nullptr);
+            }
+            PR_SetError(0, 0);
+        }
+    }
+    if (!summary) {
+        if (errorCode() == ErrorCode::None) {
+            setErrorCode(ErrorCode::CertificateNotFound);
+        }
+        captureLowLevelError();
+    }
+    return summary;
+}
+
+void DigitalSignatureUtilNSS::endSignature(const std::string& id) {
+    // Only a token key has a PIN entry (given or asked for); a software key has nothing to end.
+    const bool tokenKey = pinCache().find(id) != nullptr;
+    DigitalSignatureUtil::endSignature(id);
+    if (!tokenKey) {
+        return;
+    }
+    // However the key's token was logged in, nothing of that login outlasts the signature.
+    const PRErrorCode error = PR_GetError();
+    if (auto parsed = parseCertificateIdentifier(id)) {
+        Request request(*this);
+        if (request.storesOpen()) {
+            if (const StoredCertificate* stored = findInMy(request.stores(), *parsed, true)) {
+                PK11SlotInfo* slot = stored->cert->slot;
+                if (slot && PK11_NeedLogin(slot) && PK11_IsLoggedIn(slot, nullptr)) {
+                    PK11_Logout(slot);
+                }
+            }
+        }
+    }
+    PR_SetError(error, 0);
+}
+
 namespace {
 
 bool signDigestInfo(SECKEYPrivateKey* key, int length, const std::vector<std::uint8_t>& hash,

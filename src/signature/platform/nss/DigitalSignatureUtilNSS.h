@@ -30,6 +30,8 @@ class DigitalSignatureUtilNSS : public DigitalSignatureUtil {
     std::string getCertificate(std::string id) override;
     std::string signPkcs1(std::string id, std::string data) override;
     void clearPins() override;
+    std::optional<SignatureSummary> describeSignature(std::string id, std::string data) override;
+    void endSignature(const std::string& id) override;
 
     struct CertificateIdentifier {
         std::string issuer;
