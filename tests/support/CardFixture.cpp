@@ -95,6 +95,17 @@ void CardFixture::reset(int pinTries) const {
     writeFile(tmp, "{\"pin\": \"" + pin() + "\", \"pin_tries\": " + std::to_string(pinTries) +
                        ", \"puk\": \"" + puk() + "\", \"puk_tries\": 3}\n");
     std::filesystem::rename(tmp, statePath());
+    // The card appends to its log, so emptying it in place starts the count afresh.
+    writeFile(dir_ + "/run/apdu.log", "");
+}
+
+int CardFixture::commandsReceived(const std::string& prefix) const {
+    std::istringstream in(readFile(dir_ + "/run/apdu.log"));
+    int count = 0;
+    for (std::string line; std::getline(in, line);) {
+        count += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    }
+    return count;
 }
 
 void CardFixture::signalCard(int signal, bool present) const {

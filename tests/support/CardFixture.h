@@ -23,8 +23,15 @@ class CardFixture {
     std::string currentPin() const;
 
     // Gives the card its own PIN and PUK back with `pinTries` tries left for the PIN (3 is a fresh card,
-    // 0 a blocked one) and a fresh PUK counter; the card forgets any PIN verified before.
+    // 0 a blocked one) and a fresh PUK counter; the card forgets any PIN verified before. Empties the
+    // card's command log.
     void reset(int pinTries = 3) const;
+
+    // How many commands the card answered since the last reset whose log line starts with `prefix`
+    // (lines such as "VERIFY P1=00 P2=80 Lc=8 SW=63C1"; no data is logged).
+    int commandsReceived(const std::string& prefix) const;
+    // PINs presented to the card since the last reset, whatever it answered.
+    int pinPresentations() const { return commandsReceived("VERIFY P1=00 P2=80 Lc=8 "); }
 
     // Takes the card out of the reader and puts it back (the card program drops and reopens its
     // connection to the reader); each returns once pcscd sees the change.

@@ -92,7 +92,7 @@ TEST_F(NssCardTest, PinDialogueFollowsTheCardsCounter) {
     EXPECT_EQ(engine.signPkcs1(sign, hash), "");
     EXPECT_EQ(engine.getLastError(), 11);
     EXPECT_EQ(engine.getModulesWithoutPin(), std::vector<std::string>{sign});
-    EXPECT_EQ(card.pinTriesLeft(), 3) << "asking for the PIN costs no try";
+    EXPECT_EQ(card.pinPresentations(), 0) << "asking for the PIN sends none";
 
     engine.setPin(sign, "000000");
     EXPECT_EQ(engine.signPkcs1(sign, hash), "");
@@ -100,11 +100,13 @@ TEST_F(NssCardTest, PinDialogueFollowsTheCardsCounter) {
     EXPECT_EQ(engine.getLastLowLevelError(), -8177);
     EXPECT_TRUE(engine.isPinInvalid());
     EXPECT_EQ(card.pinTriesLeft(), 2);
+    EXPECT_EQ(card.pinPresentations(), 1);
 
     // The same wrong PIN again is refused without reaching the card.
     engine.setPin(sign, "000000");
     EXPECT_EQ(engine.signPkcs1(sign, hash), "");
     EXPECT_EQ(engine.getLastError(), 5);
+    EXPECT_EQ(card.pinPresentations(), 1);
     EXPECT_EQ(card.pinTriesLeft(), 2);
 
     // The right PIN signs and gives the card its tries back.
