@@ -71,22 +71,25 @@ export function copyStore(pkiDir, dest) {
 }
 
 // The throwaway folders of one browser run: profile, HOME and the host's launcher.
-export function makeRun(work, kind, { hostPath, pkiDir, hostOptions = ['--allow-loopback'], name = kind }) {
+// With cardDir (a started card fixture), the host runs beside the emulated card, on the card's store.
+export function makeRun(work, kind, { hostPath, pkiDir, hostOptions = ['--allow-loopback'], name = kind, cardDir }) {
   const dir = join(work, name);
   rmSync(dir, { recursive: true, force: true });
-  const run = { kind, dir, profile: join(dir, 'profile'), home: join(dir, 'home'), hostPath, pkiDir, hostOptions };
+  const run = { kind, dir, profile: join(dir, 'profile'), home: join(dir, 'home'), hostPath, pkiDir, hostOptions, cardDir };
   for (const d of [run.profile, run.home, join(dir, 'host')]) mkdirSync(d, { recursive: true });
   run.manifestPath = kind === 'chromium'
     ? join(run.profile, 'NativeMessagingHosts', `${HOST_NAME}.json`)
     : join(run.home, '.mozilla', 'native-messaging-hosts', `${HOST_NAME}.json`);
   mkdirSync(join(run.manifestPath, '..'), { recursive: true });
   run.hostLog = join(dir, 'host', 'stderr.log');
-  setHost(run, 'real');
+  run.hostStarts = join(dir, 'host', 'starts');
+  setHost(run, cardDir ? 'card' : 'real');
   return run;
 }
 
-// Points the host manifest at the real host ('real'), at a host of another version ('stub'), or removes it
-// (null). Both browsers read the manifest again for every new host connection.
+// Points the host manifest at the real host ('real'), the real host beside the card ('card'), at a host of
+// another version ('stub'), or removes it (null). Both browsers read the manifest again for every new host
+// connection.
 export function setHost(run, which) {
   if (which === null) {
     rmSync(run.manifestPath, { force: true });
@@ -94,11 +97,14 @@ export function setHost(run, which) {
   }
   const launcher = join(run.dir, 'host', `launch-${which}`);
   const env = `HOME='${run.pkiDir}/home' SOFTHSM2_CONF='${run.pkiDir}/softhsm2.conf'`;
-  const target = which === 'real'
-    ? `'${run.hostPath}' ${run.hostOptions.join(' ')}`
-    : `node '${join(ROOT, 'tests', 'extension', 'stub-host.mjs')}'`;
-  // The host reads the store from its HOME; the browser's own HOME stays the throwaway one.
-  writeFileSync(launcher, `#!/bin/sh\nexport ${env}\nexec ${target} "$@" 2>>'${run.hostLog}'\n`);
+  let target = `'${run.hostPath}' ${run.hostOptions.join(' ')}`;
+  if (which === 'stub') target = `node '${join(ROOT, 'tests', 'extension', 'stub-host.mjs')}'`;
+  // in-card-ns enters the card's namespace and sets HOME to the card's store.
+  if (which === 'card') target = `env KORVANE_CARD_DIR='${run.cardDir}' '${join(ROOT, 'tests', 'fixtures', 'card', 'in-card-ns')}' ${target}`;
+  // The host reads the store from its HOME; the browser's own HOME stays the throwaway one. Each start is
+  // recorded, so that a test sees whether the browser started a host at all.
+  writeFileSync(launcher, `#!/bin/sh\nexport ${env}\necho $$ >>'${run.hostStarts}'\n` +
+                          `exec ${target} "$@" 2>>'${run.hostLog}'\n`);
   chmodSync(launcher, 0o755);
   const manifest = { name: HOST_NAME, description: 'Korvane signing host', path: launcher, type: 'stdio' };
   if (run.kind === 'chromium') manifest.allowed_origins = [`chrome-extension://${CHROMIUM_ID}/`];
@@ -188,13 +194,27 @@ export function writeResults(file, results) {
   writeFileSync(file, results.map(([k, v]) => `${k}\t${v}\n`).join(''));
 }
 
-// The host processes of this run still alive (programs in /proc started as the host's path).
+// How many hosts the browser has started in this run.
+export function hostStarts(run) {
+  try {
+    return readFileSync(run.hostStarts, 'utf8').split('\n').filter(Boolean).length;
+  } catch {
+    return 0;
+  }
+}
+
+// The host processes of this run still alive: programs in /proc started as the host's path with this run's
+// store (other runs of the same host may be going on at the same time).
 export function hostProcesses(run) {
   const found = [];
+  const store = `SOFTHSM2_CONF=${run.pkiDir}/softhsm2.conf`;
   for (const pid of readdirSync('/proc')) {
     if (!/^\d+$/.test(pid)) continue;
     try {
-      if (readFileSync(`/proc/${pid}/cmdline`, 'utf8').split('\0')[0] === run.hostPath) found.push(Number(pid));
+      if (readFileSync(`/proc/${pid}/cmdline`, 'utf8').split('\0')[0] === run.hostPath &&
+          readFileSync(`/proc/${pid}/environ`, 'utf8').split('\0').includes(store)) {
+        found.push(Number(pid));
+      }
     } catch {
       // Gone meanwhile.
     }
