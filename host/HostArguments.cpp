@@ -14,6 +14,8 @@ HostArguments::HostArguments(const std::vector<std::string>& args) {
             register_ = true;
         } else if (arg == "--unregister") {
             unregister_ = true;
+        } else if (arg == "--machine") {
+            machine_ = true;
         } else if (arg.rfind("--parent-window=", 0) == 0) {
             // Chromium on Windows: the browser window's handle, not needed here.
         } else if (arg.rfind("--", 0) == 0) {

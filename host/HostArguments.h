@@ -22,6 +22,8 @@ class HostArguments {
     // --register / --unregister: the installer's steps on Windows (see HostRegistration.h).
     bool registerHost() const { return register_; }
     bool unregisterHost() const { return unregister_; }
+    // --machine: with --register / --unregister, the machine's keys instead of the current user's.
+    bool machine() const { return machine_; }
     // The caller, as "chrome-extension://ID/" or the gecko id; empty when the arguments name none.
     const std::string& caller() const { return caller_; }
     // Whether the arguments name exactly one caller and it is one of allowed.
@@ -34,6 +36,7 @@ class HostArguments {
     bool printVersion_ = false;
     bool register_ = false;
     bool unregister_ = false;
+    bool machine_ = false;
     bool chromium_ = false;
     std::string caller_;
     std::string unknownOption_;

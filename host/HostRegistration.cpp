@@ -32,6 +32,7 @@ std::vector<Entry> entries() {
     const std::string tail = std::string("\\NativeMessagingHosts\\") + kHostName;
     return {{"Software\\Google\\Chrome" + tail, Browser::Chromium},
             {"Software\\Chromium" + tail, Browser::Chromium},
+            {"Software\\Microsoft\\Edge" + tail, Browser::Chromium},
             {"Software\\Mozilla" + tail, Browser::Firefox}};
 }
 

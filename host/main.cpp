@@ -22,10 +22,15 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "korvane-host: unknown option %s\n", arguments.unknownOption().c_str());
         return 2;
     }
+    const auto scope = arguments.machine() ? HostRegistration::Scope::Machine : HostRegistration::Scope::User;
     if (arguments.registerHost())
-        return HostRegistration::registerForUser();
+        return HostRegistration::registerHost(scope);
     if (arguments.unregisterHost())
-        return HostRegistration::unregisterForUser();
+        return HostRegistration::unregisterHost(scope);
+    if (arguments.machine()) {
+        std::fprintf(stderr, "korvane-host: --machine goes with --register or --unregister\n");
+        return 2;
+    }
     if (!arguments.callerAllowed(HostSetup::allowedCallers())) {
         std::fprintf(stderr, "korvane-host: not started by the Korvane extension (caller \"%s\")\n",
                      arguments.caller().c_str());

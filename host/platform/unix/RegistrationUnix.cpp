@@ -5,13 +5,13 @@
 namespace HostRegistration {
 
 // The browsers of this system read the manifests from folders, which `cmake --install` fills.
-int registerForUser() {
+int registerHost(Scope) {
     std::fprintf(stderr, "korvane-host: on this system `cmake --install` writes the browsers' manifests\n");
     return 1;
 }
 
-int unregisterForUser() {
-    return registerForUser();
+int unregisterHost(Scope scope) {
+    return registerHost(scope);
 }
 
 }  // namespace HostRegistration

@@ -34,9 +34,35 @@ int fail(const char* what, const std::wstring& subject, LONG code) {
     return 1;
 }
 
+HKEY rootOf(Scope scope) {
+    return scope == Scope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+bool isEmptyKey(HKEY root, const std::wstring& key) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
+        return false;
+    DWORD subkeys = 1, values = 1;
+    const LONG status = RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                         &values, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS && subkeys == 0 && values == 0;
+}
+
+// The folders above our key ("...\NativeMessagingHosts", the browser's, the vendor's) were created for it
+// when the browser was never installed: they go too while nothing else is in them. "Software" stays.
+void removeEmptyParents(HKEY root, std::wstring key) {
+    for (std::size_t at = key.find_last_of(L'\\'); at != std::wstring::npos; at = key.find_last_of(L'\\')) {
+        key.resize(at);
+        if (key.find(L'\\') == std::wstring::npos || !isEmptyKey(root, key) ||
+            RegDeleteKeyW(root, key.c_str()) != ERROR_SUCCESS)
+            return;
+    }
+}
+
 }  // namespace
 
-int registerForUser() {
+int registerHost(Scope scope) {
     const std::wstring program = programPath();
     if (program.empty())
         return fail("cannot find its own path", L"", static_cast<LONG>(GetLastError()));
@@ -51,7 +77,7 @@ int registerForUser() {
         const std::wstring key = FB::utf8ToWide(entry.key);
         const std::wstring file = besideProgram(program, entry.browser);
         HKEY handle = nullptr;
-        LONG status = RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+        LONG status = RegCreateKeyExW(rootOf(scope), key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                                       &handle, nullptr);
         if (status == ERROR_SUCCESS) {
             status = RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(file.c_str()),
@@ -64,20 +90,22 @@ int registerForUser() {
     return 0;
 }
 
-int unregisterForUser() {
+int unregisterHost(Scope scope) {
     int result = 0;
     for (const Entry& entry : entries()) {
         const std::wstring key = FB::utf8ToWide(entry.key);
         // The manifest the key names goes with it, wherever an earlier registration put it.
         std::wstring file(MAX_PATH * 4, L'\0');
         DWORD bytes = static_cast<DWORD>(file.size() * sizeof(wchar_t));
-        if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, file.data(),
-                         &bytes) == ERROR_SUCCESS) {
+        if (RegGetValueW(rootOf(scope), key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, file.data(), &bytes) ==
+            ERROR_SUCCESS) {
             file.resize(bytes / sizeof(wchar_t) - 1);
             DeleteFileW(file.c_str());
         }
-        const LONG status = RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+        const LONG status = RegDeleteKeyW(rootOf(scope), key.c_str());
+        if (status == ERROR_SUCCESS)
+            removeEmptyParents(rootOf(scope), key);
+        else if (status != ERROR_FILE_NOT_FOUND)
             result = fail("cannot remove the key", key, status);
     }
     return result;
