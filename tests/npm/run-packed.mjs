@@ -1,6 +1,7 @@
 #!/usr/bin/env node
 // Runs the packed library in headless Chromium with the Korvane extension and korvane-host: the package
-// is unpacked as a page's project gets it, and packed.html imports the module entry its "exports" name.
+// is unpacked as a page's project gets it (into the served staged tree), and packed.html imports the
+// module entry its "exports" name.
 // A site permission asked in Korvane's window is granted, as the user would.
 //
 // Usage: run-packed.mjs --package KORVANE.tgz --host KORVANE_HOST --pki STORE --work DIR --version VERSION
@@ -21,11 +22,12 @@ if (!opt.package || !opt.host || !opt.pki || !opt.work || !opt.version) {
 }
 const work = resolve(opt.work);
 rmSync(work, { recursive: true, force: true });
-const unpacked = join(work, 'unpacked');
+const unpacked = join(B.STAGED, 'packed', 'korvane');
+rmSync(unpacked, { recursive: true, force: true });
 mkdirSync(unpacked, { recursive: true });
 execFileSync('tar', ['-xzf', resolve(opt.package), '-C', unpacked, '--strip-components=1']);
 const manifest = JSON.parse(readFileSync(join(unpacked, 'package.json'), 'utf8'));
-const entry = '/' + relative(B.ROOT, join(unpacked, manifest.exports['.'].default));
+const entry = '/' + relative(B.STAGED, join(unpacked, manifest.exports['.'].default));
 
 const pki = B.copyStore(resolve(opt.pki), join(work, 'pki'));
 const server = await B.startServer();
