@@ -3,10 +3,12 @@
 #include <atomic>
 
 #include "plugin/KorvaneAPI.h"
+#include "signature/PinCache.h"
 
 namespace {
 // Numbers the instances whose page names no origin; such an origin never equals a page's.
 std::atomic<unsigned long> unnamedOrigins{0};
+constexpr const char* kUnnamedPrefix = "unnamed:";
 }  // namespace
 
 Korvane::~Korvane() {
@@ -15,6 +17,13 @@ Korvane::~Korvane() {
     rootObject_.reset();
     if (host())
         host()->releaseRetainedObjects();
+    // An origin of this instance's own is never used again: its PINs are wiped now, not at exit.
+    if (isUnnamedOrigin(pinOrigin_))
+        PinCache::dropOrigin(pinOrigin_);
+}
+
+bool Korvane::isUnnamedOrigin(const std::string& origin) {
+    return origin.rfind(kUnnamedPrefix, 0) == 0;
 }
 
 void Korvane::attachHost(const FB::BrowserHostPtr& host) {
@@ -23,7 +32,7 @@ void Korvane::attachHost(const FB::BrowserHostPtr& host) {
         return;
     pinOrigin_ = host ? host->pageOrigin() : std::string();
     if (pinOrigin_.empty())
-        pinOrigin_ = "unnamed:" + std::to_string(++unnamedOrigins);
+        pinOrigin_ = kUnnamedPrefix + std::to_string(++unnamedOrigins);
 }
 
 bool Korvane::handleEvent(FB::PluginEvent* event, FB::PluginEventSource* source) {

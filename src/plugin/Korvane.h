@@ -28,6 +28,8 @@ class Korvane : public FB::PluginCore {
     // The origin whose PINs this instance uses. A page that names no origin (no window, a file: page)
     // gets one of its own, shared with no other instance.
     const std::string& pinOrigin() const { return pinOrigin_; }
+    // True for an origin given to an instance whose page names none.
+    static bool isUnnamedOrigin(const std::string& origin);
 
     virtual bool onMouseDown(FB::MouseDownEvent* event, FB::PluginWindow* window) { return false; }
     virtual bool onMouseUp(FB::MouseUpEvent* event, FB::PluginWindow* window) { return false; }

@@ -1,5 +1,6 @@
 #include "plugin/KorvaneAPI.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -7,6 +8,7 @@
 #include "plugin/PluginIdentity.h"
 
 #include "signature/DigitalSignatureUtil.h"
+#include "signature/PinCache.h"
 
 namespace {
 
@@ -64,7 +66,13 @@ KorvaneAPI::KorvaneAPI(const std::shared_ptr<Korvane>& plugin, const FB::Browser
     registerMembers();
 }
 
-KorvaneAPI::~KorvaneAPI() = default;
+KorvaneAPI::~KorvaneAPI() {
+    engine_.reset();
+    // A page may keep this object after its instance went; an origin of that instance's own is then
+    // let go with the last of them.
+    if (plugin_.expired() && Korvane::isUnnamedOrigin(pinOrigin_))
+        PinCache::dropOrigin(pinOrigin_);
+}
 
 void KorvaneAPI::registerMembers() {
     using FB::bindMethod;
@@ -90,6 +98,7 @@ void KorvaneAPI::registerMembers() {
     addProperty("isPinInvalid", bindProperty(this, &KorvaneAPI::isPinInvalid));
     addProperty("pinModuleName", bindProperty(this, &KorvaneAPI::pinModuleName));
     addProperty("pinRetryCount", bindProperty(this, &KorvaneAPI::pinRetryCount));
+    addProperty("pinState", bindProperty(this, &KorvaneAPI::pinState));
 }
 
 FB::variant KorvaneAPI::echo(const FB::variant& message) {
@@ -128,7 +137,8 @@ std::string KorvaneAPI::signPkcs1(const std::string& id, const std::string& data
     DigitalSignatureUtil& util = engine();
     handOverPin();
     std::string signature = util.signPkcs1(id, data);
-    refreshPinState();
+    refreshPinState(id);
+    pinState_ = pinStateText(util.getPinState(id));
     copyErrors();
     return signature;
 }
@@ -142,7 +152,7 @@ std::optional<FB::ConfirmedSigner::Summary> KorvaneAPI::describeSignature(const 
         return std::nullopt;
     return Summary{
         std::move(described->subject), std::move(described->issuer), std::move(described->algorithm),
-        std::move(described->hashHex), described->needsPin,          "unknown"};
+        std::move(described->hashHex), described->needsPin,          pinStateText(util.readPinState(id))};
 }
 
 std::string KorvaneAPI::signOnce(const std::string& id, const std::string& data, std::string& pin) {
@@ -161,7 +171,8 @@ std::string KorvaneAPI::signOnce(const std::string& id, const std::string& data,
     if (!pin.empty())
         util.setPin(id, pin);
     std::string signature = util.signPkcs1(id, data);
-    refreshPinState();
+    refreshPinState(id);
+    pinState_ = pinStateText(util.getPinState(id));
     copyErrors();
     return signature;
 }
@@ -267,8 +278,24 @@ void KorvaneAPI::handOverPin() {
     pinBuffer_.clear();
 }
 
-void KorvaneAPI::refreshPinState() {
-    // A rejected PIN is reported before a missing one, and only one module at a time.
+void KorvaneAPI::refreshPinState(const std::string& callModule) {
+    auto names = [&callModule](const std::vector<std::string>& modules) {
+        return !callModule.empty() && std::find(modules.begin(), modules.end(), callModule) != modules.end();
+    };
+    // The PIN the page types next must go to the certificate that just asked for it.
+    if (names(engine_->getModulesWithInvalidPin())) {
+        pinModuleName_ = callModule;
+        pinMissing_ = false;
+        pinInvalid_ = true;
+        return;
+    }
+    if (names(engine_->getModulesWithoutPin())) {
+        pinModuleName_ = callModule;
+        pinMissing_ = true;
+        pinInvalid_ = false;
+        return;
+    }
+    // Otherwise a rejected PIN is reported before a missing one, and only one module at a time.
     if (engine_->isPinInvalid()) {
         const auto modules = engine_->getModulesWithInvalidPin();
         pinModuleName_ = modules.empty() ? std::string() : modules.front();

@@ -65,6 +65,8 @@ class KorvaneAPI : public FB::JSAPIAuto, public FB::ConfirmedSigner {
     bool isPinInvalid() const { return pinInvalid_; }
     std::string pinModuleName() const { return pinModuleName_; }
     std::int32_t pinRetryCount();
+    // "ok", "finalTry", "locked" or "unknown": the token of the certificate the last signature asked for.
+    std::string pinState() const { return pinState_; }
 
   private:
     void registerMembers();
@@ -73,8 +75,9 @@ class KorvaneAPI : public FB::JSAPIAuto, public FB::ConfirmedSigner {
     DigitalSignatureUtil& engine();
     // Gives a typed PIN to the engine's cache under the module that asked for it, then wipes it here.
     void handOverPin();
-    // Copies the engine's PIN state and error values after an engine operation.
-    void refreshPinState();
+    // Copies the engine's PIN state and error values after an engine operation. When the PIN of the
+    // call's own certificate is refused or missing, that certificate is the PIN module named.
+    void refreshPinState(const std::string& callModule = {});
     void copyErrors();
     std::string paramValue(const std::string& name) const;
 
@@ -89,5 +92,6 @@ class KorvaneAPI : public FB::JSAPIAuto, public FB::ConfirmedSigner {
     std::string pinModuleName_;
     bool pinMissing_ = false;
     bool pinInvalid_ = false;
+    std::string pinState_ = pinStateText(PinState::Unknown);
     std::unique_ptr<DigitalSignatureUtil> engine_;
 };

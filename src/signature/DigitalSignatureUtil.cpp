@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "signature/HashAlgorithm.h"
 #include "signature/PinCache.h"
 
 namespace {
@@ -56,20 +57,8 @@ void DigitalSignatureUtil::endSignature(const std::string& id) {
 }
 
 std::string DigitalSignatureUtil::hashAlgorithmName(std::size_t octets) {
-    switch (octets) {
-        case 16:
-            return "MD5";
-        case 20:
-            return "SHA-1";
-        case 32:
-            return "SHA-256";
-        case 48:
-            return "SHA-384";
-        case 64:
-            return "SHA-512";
-        default:
-            return {};
-    }
+    const auto algorithm = HashAlgorithm::forLength(octets);
+    return algorithm ? algorithm->name() : std::string();
 }
 
 std::string DigitalSignatureUtil::hexText(const std::vector<std::uint8_t>& octets) {
@@ -101,6 +90,11 @@ std::vector<std::string> DigitalSignatureUtil::getModulesWithInvalidPin() const 
 
 std::int32_t DigitalSignatureUtil::getPinRetryCount(std::string moduleName) const {
     return pinCache().retryCount(moduleName);
+}
+
+PinState DigitalSignatureUtil::getPinState(const std::string& moduleName) const {
+    auto it = pinStates_.find(moduleName);
+    return it == pinStates_.end() ? PinState::Unknown : it->second;
 }
 
 std::string DigitalSignatureUtil::normalizeText(std::string_view text) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -10,6 +11,7 @@
 
 #include "signature/ErrorCode.h"
 #include "signature/NameAttributes.h"
+#include "signature/PinState.h"
 
 class PinCache;
 
@@ -76,6 +78,11 @@ class DigitalSignatureUtil {
     std::vector<std::string> getModulesWithoutPin() const;
     std::vector<std::string> getModulesWithInvalidPin() const;
     std::int32_t getPinRetryCount(std::string moduleName) const;
+    // The PIN state of the token of a certificate (PIN module name) as this engine last read it, while
+    // signing with it; Unknown when it has not.
+    PinState getPinState(const std::string& moduleName) const;
+    // Asks the certificate's token now, keeping the answer for getPinState. Changes no error state.
+    virtual PinState readPinState(const std::string& moduleName) { return getPinState(moduleName); }
 
     // Platform-neutral name handling: CA filters and issuers are compared in this parsed form.
     static std::string normalizeText(std::string_view text);
@@ -114,8 +121,10 @@ class DigitalSignatureUtil {
     virtual PlatformError lastPlatformError() const = 0;
     // The PIN cache of this engine's origin.
     PinCache& pinCache() const;
+    void notePinState(const std::string& moduleName, PinState state) { pinStates_[moduleName] = state; }
 
   private:
+    std::map<std::string, PinState> pinStates_;
     std::string pinOrigin_;
     ErrorCode errorCode_ = ErrorCode::None;
     std::int32_t lowLevelError_ = 0;

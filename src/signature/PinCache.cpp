@@ -26,7 +26,7 @@ void PinEntry::replacePin(const std::string& newPin) {
 }
 
 namespace {
-// Entries are never erased, so a reference from forOrigin stays valid for the process.
+// Entries are erased only by dropOrigin, for origins whose pages are gone.
 std::map<std::string, PinCache>& cachesByOrigin() {
     static std::map<std::string, PinCache> caches;
     return caches;
@@ -41,6 +41,14 @@ void PinCache::clearEveryOrigin() {
     for (auto& [origin, cache] : cachesByOrigin()) {
         cache.clear();
     }
+}
+
+void PinCache::dropOrigin(const std::string& origin) {
+    cachesByOrigin().erase(origin);
+}
+
+std::size_t PinCache::originCount() {
+    return cachesByOrigin().size();
 }
 
 PinCache::~PinCache() {
@@ -68,13 +76,15 @@ void PinCache::requirePin(const std::string& moduleName) {
     entry.retryCount = 0;
 }
 
-void PinCache::markRejected(const std::string& moduleName) {
+void PinCache::markRejected(const std::string& moduleName, bool counted) {
     auto it = entries_.find(moduleName);
     if (it == entries_.end()) {
         return;
     }
     it->second.rejected = true;
-    ++it->second.retryCount;
+    if (counted) {
+        ++it->second.retryCount;
+    }
 }
 
 void PinCache::forgetAccepted(const std::string& moduleName) {

@@ -17,6 +17,10 @@ class PinCache {
     static PinCache& forOrigin(const std::string& origin);
     // Empties the cache of every origin.
     static void clearEveryOrigin();
+    // Removes the cache of an origin that no page will use again, wiping its PINs. A later forOrigin
+    // makes it afresh, so nobody may hold a reference to it across this call.
+    static void dropOrigin(const std::string& origin);
+    static std::size_t originCount();
 
     PinCache() = default;
     PinCache(const PinCache&) = delete;
@@ -29,8 +33,9 @@ class PinCache {
     void setPin(const std::string& moduleName, const std::string& pin);
     // The card asked for a PIN that we do not have: the entry becomes empty, not rejected, count 0.
     void requirePin(const std::string& moduleName);
-    // The card refused the PIN just presented.
-    void markRejected(const std::string& moduleName);
+    // The card refused the PIN just presented. Not counted when the token had refused that very PIN
+    // before, under another entry, and it was not presented again.
+    void markRejected(const std::string& moduleName, bool counted = true);
     // Drops the entry (wiping its PIN) unless the card refused its PIN, whose mark stays.
     void forgetAccepted(const std::string& moduleName);
     void clear();

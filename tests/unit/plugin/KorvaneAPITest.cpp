@@ -36,7 +36,7 @@ TEST_F(KorvaneAPITest, PageSeesEveryMemberAndTheVersion) {
         EXPECT_TRUE(page.api->hasMethod(std::string(method))) << method;
     for (const char* property :
          {"testString", "version", "pin", "lastError", "lastLowLevelError", "lastErrorMessage", "pinLength",
-          "isPinMissing", "isPinInvalid", "pinModuleName", "pinRetryCount"})
+          "isPinMissing", "isPinInvalid", "pinModuleName", "pinRetryCount", "pinState"})
         EXPECT_TRUE(page.api->hasProperty(std::string(property))) << property;
 
     EXPECT_EQ(page.text("version"), KORVANE_VERSION);
@@ -133,11 +133,18 @@ TEST_F(KorvaneAPITest, RejectedPinIsReportedBeforeMissingOne) {
         cache.markRejected("m-rejected");
     };
     script.error = ErrorCode::WrongPin;
-    page.call("signPkcs1", {"z-rejected", "hash"});
+    page.call("signPkcs1", {"other", "hash"});
     EXPECT_TRUE(page.flag("isPinInvalid"));
     EXPECT_FALSE(page.flag("isPinMissing"));
     EXPECT_EQ(page.text("pinModuleName"), "m-rejected") << "first rejected module in map order";
     EXPECT_EQ(page.number("pinRetryCount"), 1);
+    // The call's own certificate is named when its PIN is refused or missing.
+    page.call("signPkcs1", {"z-rejected", "hash"});
+    EXPECT_EQ(page.text("pinModuleName"), "z-rejected");
+    page.call("signPkcs1", {"a-missing", "hash"});
+    EXPECT_EQ(page.text("pinModuleName"), "a-missing");
+    EXPECT_TRUE(page.flag("isPinMissing"));
+    EXPECT_FALSE(page.flag("isPinInvalid"));
 
     // Once nothing is rejected the missing one shows.
     script.duringCall = [] {
@@ -258,6 +265,32 @@ TEST_F(KorvaneAPITest, RetryCountAsksTheEngineForTheCurrentModule) {
     };
     page.call("signPkcs1", {"card", "h"});
     EXPECT_EQ(page.number("pinRetryCount"), 2);
+}
+
+// A PIN refused for one certificate must not be typed again for it when the page moves on to another
+// certificate that needs its PIN; the card's state follows the certificate of each signature.
+TEST_F(KorvaneAPITest, PinModuleAndCardStateFollowTheCallsCertificate) {
+    script.cardPin = "1234";
+    Embedded page;
+    EXPECT_EQ(page.text("pinState"), "unknown");
+    page.call("signPkcs1", {"b", "h"});
+    typePin(page, "0000");
+    script.pinState = PinState::FinalTry;
+    page.call("signPkcs1", {"b", "h"});
+    EXPECT_EQ(page.text("pinModuleName"), "b");
+    EXPECT_EQ(page.text("pinState"), "finalTry");
+
+    script.pinState = PinState::Ok;
+    EXPECT_EQ(page.call("signPkcs1", {"a", "h"}).convert<std::string>(), "");
+    EXPECT_EQ(page.number("lastError"), 11);
+    EXPECT_EQ(page.text("pinModuleName"), "a") << "not the earlier refused certificate";
+    EXPECT_TRUE(page.flag("isPinMissing"));
+    EXPECT_EQ(page.text("pinState"), "ok");
+    script.signature = "c2ln";
+    typePin(page, "1234");
+    EXPECT_EQ(page.call("signPkcs1", {"a", "h"}).convert<std::string>(), "c2ln");
+    page.set("pinState", "locked");  // read-only
+    EXPECT_EQ(page.text("pinState"), "ok");
 }
 
 TEST_F(KorvaneAPITest, PinStateBelongsToThePageOrigin) {

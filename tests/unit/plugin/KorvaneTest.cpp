@@ -14,6 +14,7 @@
 #include "plugin/KorvaneAPI.h"
 #include "plugin/PluginFactory.h"
 #include "plugin/PluginIdentity.h"
+#include "signature/PinCache.h"
 
 using namespace plugintest;
 
@@ -135,6 +136,37 @@ TEST(KorvaneTest, ApiHeldByThePageOutlivesThePlugin) {
     EXPECT_EQ(page.text("version"), KORVANE_VERSION);
     page.call("getDigitalSignatureCertificates");
     EXPECT_EQ(engines.script->calls.back(), "list:");
+}
+
+std::vector<std::string> wipedPins;
+void recordWipe(const std::string& wiped) {
+    wipedPins.push_back(wiped);
+}
+
+// A page that names no origin gets one of its own; nothing of it stays behind once the instance, and an
+// API object the page kept, are gone.
+TEST(KorvaneTest, AnUnnamedOriginsPinsGoWithItsInstance) {
+    ScriptedEngines engines;
+    engines.script->cardPin = "1234";
+    PinCache::setWipeObserver(recordWipe);
+    wipedPins.clear();
+    const std::size_t origins = PinCache::originCount();
+    for (bool pageKeepsApi : {false, true}) {
+        Embedded page({}, "");
+        const std::string origin = std::static_pointer_cast<Korvane>(page.plugin)->pinOrigin();
+        ASSERT_TRUE(Korvane::isUnnamedOrigin(origin));
+        page.call("signPkcs1", {"card", "h"});
+        page.set("pin", "98765");
+        page.call("signPkcs1", {"card", "h"});
+        ASSERT_EQ(PinCache::forOrigin(origin).size(), 1u);
+        page.plugin.reset();
+        if (pageKeepsApi)
+            page.call("signPkcs1", {"card", "h"});
+        page.api.reset();
+        EXPECT_EQ(PinCache::originCount(), origins) << pageKeepsApi;
+    }
+    EXPECT_EQ(wipedPins, (std::vector<std::string>{"XXXXX", "XXXXX"}));
+    PinCache::setWipeObserver(nullptr);
 }
 
 }  // namespace

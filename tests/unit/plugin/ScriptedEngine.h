@@ -31,6 +31,8 @@ struct Script {
     // When set, signing acts as a card with this PIN, on the PIN cache of the engine's origin: it asks
     // for a PIN it lacks, refuses a wrong one (once per PIN), and signs with the right one.
     std::string cardPin;
+    // What the card's token says of its PIN, as signing reads it.
+    PinState pinState = PinState::Unknown;
 
     // What the engines saw.
     // "list:<filter>", "cert:<id>", "sign:<id>|<data>", "describe:<id>|<data>", "clearPins"
@@ -57,6 +59,8 @@ class ScriptedEngine : public DigitalSignatureUtil {
     NameAttributesList expandCaSubjectNames(std::string) override { return {}; }
     std::string getCertificate(std::string id) override { return answer("cert:" + id, script_->certificate); }
     std::string signPkcs1(std::string id, std::string data) override {
+        if (script_->pinState != PinState::Unknown)
+            notePinState(id, script_->pinState);
         if (!script_->cardPin.empty() && !cardAccepts(id)) {
             script_->calls.push_back("sign:" + id + "|" + data);
             return {};

@@ -4,11 +4,14 @@
 
 #include <filesystem>
 #include <optional>
+#include <set>
 
+#include <prerror.h>
 #include <secerr.h>
 #include <secmod.h>
 
 #include "EngineContract.h"
+#include "signature/RefusedPins.h"
 #include "signature/platform/nss/DigitalSignatureUtilNSS.h"
 #include "signature/platform/nss/NssDatabase.h"
 
@@ -22,6 +25,7 @@ class NssChangesTest : public ::testing::Test {
     void SetUp() override {
         DigitalSignatureUtil::releaseSharedState();
         PinCache::clearEveryOrigin();
+        RefusedPins::process().clear();
         fs::create_directories(tmp.path() + "/home/.pki");
         fs::copy(pki.dir() + "/home/.pki/nssdb", database(), fs::copy_options::recursive);
         fs::copy(pki.dir() + "/tokens", tmp.path() + "/tokens", fs::copy_options::recursive);
@@ -56,6 +60,9 @@ class NssChangesTest : public ::testing::Test {
     std::string sign(DigitalSignatureUtil& engine, const std::string& id) {
         return engine.signPkcs1(id, Base64::encode(contract::Bytes(32, 5)));
     }
+    // A further nonRepudiation certificate for the card's key, stored on the token (as a private object:
+    // NSS shows it only while the token is logged in). Gives its identifier.
+    std::string addCardCertificate(const std::string& serial, bool privateObject);
 
     const PkiFixture& pki = PkiFixture::get();
     TempDir tmp;
@@ -112,62 +119,69 @@ TEST_F(NssChangesTest, TokenModuleRemovedAndLoadedAgainShowsInTheNextRequest) {
     SECMOD_DestroyModule(again);
 }
 
-TEST_F(NssChangesTest, TokenLoggedInAndOutByAnotherCallerShowsInTheNextRequest) {
-    // A second certificate for the card's key, kept on the token as a private object: NSS shows it only
-    // while the token is logged in.
+std::string NssChangesTest::addCardCertificate(const std::string& serial, bool privateObject) {
+    EXPECT_TRUE(lists(*first, pki.id("card")));  // NSS open on the copy
     const std::string dir = tmp.path();
     writeFile(dir + "/ext.cnf", "[ user ]\nkeyUsage = critical, nonRepudiation\n");
-    const std::string subject = "/C=ES/O=Brindlemoor Pruebas/CN=Private Card Holder";
-    const CommandResult issued = runCommand(
-        {"sh", "-c",
-         "openssl req -new -key \"$0/keys/card.key\" -subj \"$2\" | openssl x509 -req -CA "
-         "\"$0/certs/int2.pem\" "
-         "-CAkey \"$0/keys/int2.key\" -set_serial 0x7A01 -days 30 -extfile \"$1/ext.cnf\" -extensions user "
-         "-outform DER -out \"$1/p.der\"",
-         pki.dir(), dir, subject});
-    ASSERT_EQ(issued.status, 0) << issued.output;
-    const std::string card = pki.id("card");
-    ASSERT_TRUE(lists(*first, card));
+    const std::string subject = "/C=ES/O=Brindlemoor Pruebas/CN=Card Holder " + serial;
+    const CommandResult issued =
+        runCommand({"sh", "-c",
+                    "openssl req -new -key \"$0/keys/card.key\" -subj \"$2\" | openssl x509 -req -CA "
+                    "\"$0/certs/int2.pem\" -CAkey \"$0/keys/int2.key\" -set_serial 0x$3 -days 30 -extfile "
+                    "\"$1/ext.cnf\" -extensions user -outform DER -out \"$1/p.der\"",
+                    pki.dir(), dir, subject, serial});
+    EXPECT_EQ(issued.status, 0) << issued.output;
     std::string der = readFile(dir + "/p.der");
     SECItem derItem{siBuffer, reinterpret_cast<unsigned char*>(der.data()),
                     static_cast<unsigned int>(der.size())};
     CertPtr decoded(CERT_NewTempCertificate(CERT_GetDefaultCertDB(), &derItem, nullptr, PR_FALSE, PR_TRUE));
-    ASSERT_TRUE(decoded);
-    const std::string privateId = DigitalSignatureUtilNSS::certificateIdentifier(*decoded);
+    if (!decoded) {
+        ADD_FAILURE() << "certificate not decoded";
+        return {};
+    }
+    SlotPtr slot(PK11_FindSlotByName(pki.value("TOKEN_LABEL").c_str()));
+    EXPECT_TRUE(slot && PK11_CheckUserPassword(slot.get(), pki.value("TOKEN_PIN").c_str()) == SECSuccess);
+    std::unique_ptr<SECItem, void (*)(SECItem*)> keyId(
+        PK11_GetLowLevelKeyIDForCert(nullptr, decoded.get(), nullptr),
+        [](SECItem* item) { SECITEM_FreeItem(item, PR_TRUE); });
+    EXPECT_TRUE(keyId);
+    std::vector<unsigned char> serialDer = {0x02, static_cast<unsigned char>(decoded->serialNumber.len)};
+    serialDer.insert(serialDer.end(), decoded->serialNumber.data,
+                     decoded->serialNumber.data + decoded->serialNumber.len);
+    CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
+    CK_CERTIFICATE_TYPE x509 = CKC_X_509;
+    CK_BBOOL yes = CK_TRUE;
+    CK_BBOOL isPrivate = privateObject ? CK_TRUE : CK_FALSE;
+    std::string label = "card holder " + serial;
+    CK_ATTRIBUTE attributes[] = {
+        {CKA_CLASS, &certificateClass, sizeof(certificateClass)},
+        {CKA_CERTIFICATE_TYPE, &x509, sizeof(x509)},
+        {CKA_TOKEN, &yes, sizeof(yes)},
+        {CKA_PRIVATE, &isPrivate, sizeof(isPrivate)},
+        {CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size())},
+        {CKA_ID, keyId ? keyId->data : nullptr, keyId ? keyId->len : 0},
+        {CKA_SUBJECT, decoded->derSubject.data, decoded->derSubject.len},
+        {CKA_ISSUER, decoded->derIssuer.data, decoded->derIssuer.len},
+        {CKA_SERIAL_NUMBER, serialDer.data(), static_cast<CK_ULONG>(serialDer.size())},
+        {CKA_VALUE, derItem.data, derItem.len},
+    };
+    PK11GenericObject* object = PK11_CreateGenericObject(slot.get(), attributes, 10, PR_TRUE);
+    EXPECT_NE(object, nullptr) << PORT_GetError();
+    if (object) {
+        PK11_DestroyGenericObject(object);
+    }
+    PK11_Logout(slot.get());
+    return DigitalSignatureUtilNSS::certificateIdentifier(*decoded);
+}
 
+TEST_F(NssChangesTest, TokenLoggedInAndOutByAnotherCallerShowsInTheNextRequest) {
+    const std::string card = pki.id("card");
+    ASSERT_TRUE(lists(*first, card));
+    const std::string privateId = addCardCertificate("7A01", true);
     ASSERT_FALSE(lists(*first, privateId));
     SlotPtr slot(PK11_FindSlotByName(pki.value("TOKEN_LABEL").c_str()));
     ASSERT_TRUE(slot);
     ASSERT_EQ(PK11_CheckUserPassword(slot.get(), pki.value("TOKEN_PIN").c_str()), SECSuccess);
-    {
-        std::unique_ptr<SECItem, void (*)(SECItem*)> keyId(
-            PK11_GetLowLevelKeyIDForCert(nullptr, decoded.get(), nullptr),
-            [](SECItem* item) { SECITEM_FreeItem(item, PR_TRUE); });
-        ASSERT_TRUE(keyId);
-        std::vector<unsigned char> serial = {0x02, static_cast<unsigned char>(decoded->serialNumber.len)};
-        serial.insert(serial.end(), decoded->serialNumber.data,
-                      decoded->serialNumber.data + decoded->serialNumber.len);
-        CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
-        CK_CERTIFICATE_TYPE x509 = CKC_X_509;
-        CK_BBOOL yes = CK_TRUE;
-        char label[] = "private card holder";
-        CK_ATTRIBUTE attributes[] = {
-            {CKA_CLASS, &certificateClass, sizeof(certificateClass)},
-            {CKA_CERTIFICATE_TYPE, &x509, sizeof(x509)},
-            {CKA_TOKEN, &yes, sizeof(yes)},
-            {CKA_PRIVATE, &yes, sizeof(yes)},
-            {CKA_LABEL, label, sizeof(label) - 1},
-            {CKA_ID, keyId->data, keyId->len},
-            {CKA_SUBJECT, decoded->derSubject.data, decoded->derSubject.len},
-            {CKA_ISSUER, decoded->derIssuer.data, decoded->derIssuer.len},
-            {CKA_SERIAL_NUMBER, serial.data(), static_cast<CK_ULONG>(serial.size())},
-            {CKA_VALUE, derItem.data, derItem.len},
-        };
-        PK11GenericObject* object = PK11_CreateGenericObject(slot.get(), attributes, 10, PR_TRUE);
-        ASSERT_NE(object, nullptr) << PORT_GetError();
-        PK11_DestroyGenericObject(object);
-    }
-    decoded.reset();
 
     // Logged in by another caller: the private certificate is listed, and the card signs without a PIN.
     EXPECT_TRUE(lists(*first, privateId));
@@ -201,4 +215,95 @@ TEST_F(NssChangesTest, AKeptKeyThatFailsToSignIsFoundAgainAndTheRequestStillSign
     NssDatabase::Request request(*shared);
     ASSERT_NE(shared->keptKey(good), nullptr);
     EXPECT_GT(shared->keptKey(good)->signatureLength, 0);
+}
+
+namespace {
+
+// The token made to count tries as a card does: three wrong PINs in a row block it, the right PIN resets
+// the count, and its flags follow. Shared by every engine made on it, as a card is.
+struct Card {
+    int triesLeft = 3;
+    int presented = 0;
+};
+
+class CardEngine : public DigitalSignatureUtilNSS {
+  public:
+    explicit CardEngine(Card& card, const std::string& origin = "") : card_(card) { setPinOrigin(origin); }
+
+  protected:
+    SECStatus checkUserPassword(PK11SlotInfo* slot, const std::string& pin) override {
+        ++card_.presented;
+        if (card_.triesLeft == 0) {
+            PR_SetError(SEC_ERROR_LOCKED_PASSWORD, 0);
+            return SECFailure;
+        }
+        if (pin != PkiFixture::get().value("TOKEN_PIN")) {
+            --card_.triesLeft;
+            PR_SetError(SEC_ERROR_BAD_PASSWORD, 0);
+            return SECFailure;
+        }
+        card_.triesLeft = 3;
+        return DigitalSignatureUtilNSS::checkUserPassword(slot, pin);
+    }
+    PinState tokenPinState(PK11SlotInfo*) override {
+        return card_.triesLeft == 0   ? PinState::Locked
+               : card_.triesLeft == 1 ? PinState::FinalTry
+                                      : PinState::Ok;
+    }
+
+  private:
+    Card& card_;
+};
+
+}  // namespace
+
+TEST_F(NssChangesTest, TwoCertificatesOfOneCardShareItsTriesAndABlockedCardIsLeftAlone) {
+    const std::string card = pki.id("card");
+    const std::string other = addCardCertificate("7A02", false);
+    // NSS reads the token's certificates afresh.
+    first.reset();
+    second.reset();
+    DigitalSignatureUtil::releaseSharedState();
+    Card counter;
+    CardEngine engine(counter);
+    auto signWith = [&](CardEngine& e, const std::string& id, const std::string& pin) {
+        e.setPin(id, pin);
+        return sign(e, id);
+    };
+
+    // A PIN the card refused for one certificate is not presented for the other, nor from another site.
+    EXPECT_EQ(signWith(engine, card, "0000"), "");
+    EXPECT_EQ(signWith(engine, other, "0000"), "");
+    EXPECT_EQ(engine.getLastError(), 5);
+    const std::vector<std::string> invalid = engine.getModulesWithInvalidPin();
+    EXPECT_EQ(std::set<std::string>(invalid.begin(), invalid.end()), (std::set<std::string>{card, other}));
+    EXPECT_EQ(engine.getPinRetryCount(other), 0) << "the card did not refuse it again";
+    CardEngine elsewhere(counter, "https://other.test");
+    EXPECT_EQ(signWith(elsewhere, other, "0000"), "");
+    EXPECT_EQ(elsewhere.getLastError(), 5);
+    EXPECT_EQ(counter.presented, 1);
+    EXPECT_EQ(counter.triesLeft, 2);
+    EXPECT_EQ(engine.getPinState(other), PinState::Ok);
+
+    // The right PIN resets the card and the memory of what it refused.
+    EXPECT_NE(signWith(engine, other, pki.value("TOKEN_PIN")), "");
+    EXPECT_EQ(RefusedPins::process().size(), 0u);
+    EXPECT_EQ(signWith(engine, other, "1111"), "");
+    EXPECT_EQ(signWith(engine, card, "2222"), "");
+    EXPECT_EQ(engine.getLastError(), 5);
+    EXPECT_EQ(engine.getPinState(card), PinState::FinalTry);
+
+    // The attempt that blocks the card says so; after it nothing reaches the card, not even the right PIN.
+    EXPECT_EQ(signWith(engine, other, "3333"), "");
+    EXPECT_EQ(engine.getLastError(), 12);
+    EXPECT_EQ(engine.getLastLowLevelError(), SEC_ERROR_LOCKED_PASSWORD);
+    EXPECT_EQ(engine.getPinState(other), PinState::Locked);
+    const int presented = counter.presented;
+    for (const std::string& id : {card, other}) {
+        EXPECT_EQ(signWith(engine, id, pki.value("TOKEN_PIN")), "");
+        EXPECT_EQ(engine.getLastError(), 12);
+        EXPECT_EQ(engine.getLastLowLevelError(), SEC_ERROR_LOCKED_PASSWORD);
+        EXPECT_NE(engine.getLastErrorMessage(), "");
+    }
+    EXPECT_EQ(counter.presented, presented);
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "EngineContract.h"
+#include "signature/RefusedPins.h"
 #include "signature/platform/nss/DigitalSignatureUtilNSS.h"
 
 namespace {
@@ -82,7 +83,10 @@ namespace {
 
 class NssSigningTest : public ::testing::Test {
   protected:
-    void SetUp() override { PinCache::clearEveryOrigin(); }
+    void SetUp() override {
+        PinCache::clearEveryOrigin();
+        RefusedPins::process().clear();
+    }
     void TearDown() override { PinCache::clearEveryOrigin(); }
 
     std::string sign(const std::string& name, const Bytes& hash) {

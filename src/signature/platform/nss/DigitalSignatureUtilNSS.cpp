@@ -22,6 +22,7 @@
 #include "signature/Base64.h"
 #include "signature/HashAlgorithm.h"
 #include "signature/PinCache.h"
+#include "signature/RefusedPins.h"
 #include "signature/platform/nss/X500NameText.h"
 
 namespace {
@@ -116,6 +117,54 @@ PRTime DigitalSignatureUtilNSS::currentTime() const {
 
 SECStatus DigitalSignatureUtilNSS::checkUserPassword(PK11SlotInfo* slot, const std::string& pin) {
     return PK11_CheckUserPassword(slot, pin.c_str());
+}
+
+PinState DigitalSignatureUtilNSS::tokenPinState(PK11SlotInfo* slot) {
+    const PRErrorCode error = PR_GetError();
+    CK_TOKEN_INFO info{};
+    PinState state = PinState::Unknown;
+    if (PK11_GetTokenInfo(slot, &info) == SECSuccess) {
+        if (info.flags & CKF_USER_PIN_LOCKED) {
+            state = PinState::Locked;
+        } else if (info.flags & CKF_USER_PIN_FINAL_TRY) {
+            state = PinState::FinalTry;
+        } else {
+            state = PinState::Ok;
+        }
+    }
+    PR_SetError(error, 0);
+    return state;
+}
+
+std::string DigitalSignatureUtilNSS::tokenName(PK11SlotInfo* slot) {
+    return std::to_string(PK11_GetModuleID(slot)) + ":" + std::to_string(PK11_GetSlotID(slot)) + ":" +
+           PK11_GetTokenName(slot);
+}
+
+PinState DigitalSignatureUtilNSS::readPinState(const std::string& moduleName) {
+    const PRErrorCode error = PR_GetError();
+    const ErrorCode code = errorCode();
+    PinState state = PinState::Unknown;
+    const std::int32_t lowLevel = getLastLowLevelError();
+    if (auto parsed = parseCertificateIdentifier(moduleName)) {
+        Request request(*this);
+        const StoredCertificate* stored =
+            request.storesOpen() ? findInMy(request.stores(), *parsed, true) : nullptr;
+        if (stored && stored->cert->slot) {
+            SlotPtr slot(PK11_ReferenceSlot(stored->cert->slot));
+            const bool software = PK11_IsInternalKeySlot(slot.get()) && !PK11_NeedLogin(slot.get());
+            state = software ? PinState::Ok : tokenPinState(slot.get());
+            notePinState(moduleName, state);
+        }
+    }
+    // A query, not a request: the error state stays that of the last request.
+    setErrorCode(code);
+    if (getLastLowLevelError() != lowLevel) {
+        PR_SetError(lowLevel, 0);
+        captureLowLevelError();
+    }
+    PR_SetError(error, 0);
+    return state;
 }
 
 void DigitalSignatureUtilNSS::clearPins() {
@@ -310,6 +359,8 @@ std::string DigitalSignatureUtilNSS::signPkcs1(std::string id, std::string data)
             }
             if (outcome == KeyOutcome::WrongPin) {
                 setErrorCode(ErrorCode::WrongPin);
+            } else if (outcome == KeyOutcome::Locked) {
+                setErrorCode(ErrorCode::OperationFailed);
             } else if (outcome == KeyOutcome::PinRequired) {
                 setErrorCode(ErrorCode::PinRequired);
             }
@@ -424,6 +475,13 @@ DigitalSignatureUtilNSS::KeyOutcome DigitalSignatureUtilNSS::signWithCertificate
         const PinEntry* entry = cache.find(id);
         refused = entry && entry->rejected;
         const bool needsLogin = PK11_NeedLogin(slot.get()) && !PK11_IsLoggedIn(slot.get(), nullptr);
+        // The token's state comes first: nothing is presented to a blocked card.
+        PinState state = tokenPinState(slot.get());
+        notePinState(id, state);
+        if (needsLogin && state == PinState::Locked) {
+            PR_SetError(SEC_ERROR_LOCKED_PASSWORD, 0);
+            return KeyOutcome::Locked;
+        }
         if (needsLogin && !refused) {
             if (!entry || entry->pin.empty()) {
                 // Silent mode: the key needs user input that only the page can supply.
@@ -431,10 +489,36 @@ DigitalSignatureUtilNSS::KeyOutcome DigitalSignatureUtilNSS::signWithCertificate
                 PR_SetError(SEC_ERROR_TOKEN_NOT_LOGGED_IN, 0);
                 return KeyOutcome::PinRequired;
             }
-            presented = true;
-            if (checkUserPassword(slot.get(), entry->pin) != SECSuccess &&
-                PR_GetError() == SEC_ERROR_BAD_PASSWORD) {
+            // The card counts its tries per card: a PIN it refused for another certificate, origin or
+            // engine is refused here without costing a try.
+            RefusedPins& refusedPins = RefusedPins::process();
+            const std::string token = tokenName(slot.get());
+            const std::int64_t insertion = PK11_GetSlotSeries(slot.get());
+            if (refusedPins.refused(token, insertion, entry->pin)) {
+                cache.markRejected(id, false);
                 refused = true;
+            } else {
+                presented = true;
+                SECStatus checked = checkUserPassword(slot.get(), entry->pin);
+                const PRErrorCode error = checked == SECSuccess ? 0 : PR_GetError();
+                if (error == SEC_ERROR_BAD_PASSWORD) {
+                    refused = true;
+                    refusedPins.remember(token, insertion, entry->pin);
+                } else if (checked == SECSuccess) {
+                    refusedPins.forget(token);
+                }
+                // The tries left changed with this attempt (a right PIN resets them).
+                state = tokenPinState(slot.get());
+                notePinState(id, state);
+                if (error == SEC_ERROR_LOCKED_PASSWORD || (refused && state == PinState::Locked)) {
+                    // This attempt blocked the card, or found it blocked.
+                    if (refused) {
+                        cache.markRejected(id);
+                    }
+                    PR_SetError(SEC_ERROR_LOCKED_PASSWORD, 0);
+                    return KeyOutcome::Locked;
+                }
+                PR_SetError(error, 0);
             }
         }
         if (refused) {
@@ -444,6 +528,8 @@ DigitalSignatureUtilNSS::KeyOutcome DigitalSignatureUtilNSS::signWithCertificate
             PR_SetError(SEC_ERROR_BAD_PASSWORD, 0);
             return KeyOutcome::WrongPin;
         }
+    } else {
+        notePinState(id, PinState::Ok);
     }
 
     // A software key found for this certificate before, in the same state of the database and tokens:

@@ -32,6 +32,7 @@ class DigitalSignatureUtilNSS : public DigitalSignatureUtil {
     void clearPins() override;
     std::optional<SignatureSummary> describeSignature(std::string id, std::string data) override;
     void endSignature(const std::string& id) override;
+    PinState readPinState(const std::string& moduleName) override;
 
     struct CertificateIdentifier {
         std::string issuer;
@@ -54,6 +55,10 @@ class DigitalSignatureUtilNSS : public DigitalSignatureUtil {
     // Seams for tests: the clock of the validity check, and the one call that presents a PIN to a token.
     virtual PRTime currentTime() const;
     virtual SECStatus checkUserPassword(PK11SlotInfo* slot, const std::string& pin);
+    // What the token's flags say of its user PIN (also a seam for tests).
+    virtual PinState tokenPinState(PK11SlotInfo* slot);
+    // The token in its slot, as the refused PINs are kept under.
+    static std::string tokenName(PK11SlotInfo* slot);
 
   private:
     // The database of the engine's user, shared with the other engines of the process, opened on first
@@ -78,7 +83,7 @@ class DigitalSignatureUtilNSS : public DigitalSignatureUtil {
     static const StoredCertificate* findInMy(const Stores& stores, const CertificateIdentifier& parsed,
                                              bool forSigning);
 
-    enum class KeyOutcome { Signed, WrongPin, PinRequired, Failed, KeptKeyFailed };
+    enum class KeyOutcome { Signed, WrongPin, PinRequired, Locked, Failed, KeptKeyFailed };
     KeyOutcome signWithCertificateKey(Request& request, const StoredCertificate& certificate,
                                       const std::string& id, const std::vector<std::uint8_t>& hash,
                                       bool useKeptKey, std::string& signature);

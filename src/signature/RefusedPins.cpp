@@ -1,0 +1,65 @@
+#include "signature/RefusedPins.h"
+
+#include <algorithm>
+
+namespace {
+// A card allows a handful of tries; beyond this many the oldest refused PIN is let go.
+constexpr std::size_t kMaxPinsPerToken = 16;
+}  // namespace
+
+RefusedPins& RefusedPins::process() {
+    static RefusedPins pins;
+    return pins;
+}
+
+RefusedPins::Token& RefusedPins::current(const std::string& token, std::int64_t insertion) {
+    Token& entry = tokens_[token];
+    if (entry.insertion != insertion) {
+        entry.pins.clear();
+        entry.insertion = insertion;
+    }
+    return entry;
+}
+
+bool RefusedPins::refused(const std::string& token, std::int64_t insertion, const std::string& pin) {
+    const std::lock_guard guard(lock_);
+    auto it = tokens_.find(token);
+    if (it == tokens_.end()) {
+        return false;
+    }
+    const Token& entry = current(token, insertion);
+    return std::any_of(entry.pins.begin(), entry.pins.end(),
+                       [&pin](const PinEntry& e) { return e.pin == pin; });
+}
+
+void RefusedPins::remember(const std::string& token, std::int64_t insertion, const std::string& pin) {
+    const std::lock_guard guard(lock_);
+    Token& entry = current(token, insertion);
+    if (std::any_of(entry.pins.begin(), entry.pins.end(),
+                    [&pin](const PinEntry& e) { return e.pin == pin; })) {
+        return;
+    }
+    if (entry.pins.size() == kMaxPinsPerToken) {
+        entry.pins.pop_front();
+    }
+    entry.pins.emplace_back().pin.assign(pin);
+}
+
+void RefusedPins::forget(const std::string& token) {
+    const std::lock_guard guard(lock_);
+    tokens_.erase(token);
+}
+
+void RefusedPins::clear() {
+    const std::lock_guard guard(lock_);
+    tokens_.clear();
+}
+
+std::size_t RefusedPins::size() {
+    const std::lock_guard guard(lock_);
+    std::size_t count = 0;
+    for (const auto& [name, token] : tokens_) {
+        count += token.pins.size();
+    }
+    return count;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "signature/PinEntry.h"
+
+// The PINs each token refused, kept for the whole process: a card counts its tries per card, whichever
+// certificate, origin or engine presented the PIN, so a PIN one token refused is never presented to it
+// again. A token's PINs are forgotten (wiped) when it accepts a PIN or when it is no longer the same
+// insertion of the card (the platform's insertion count, e.g. a slot series, changed).
+class RefusedPins {
+  public:
+    static RefusedPins& process();
+
+    // True when this insertion of the token refused this very PIN.
+    bool refused(const std::string& token, std::int64_t insertion, const std::string& pin);
+    void remember(const std::string& token, std::int64_t insertion, const std::string& pin);
+    // The token accepted a PIN, or is gone.
+    void forget(const std::string& token);
+    void clear();
+    std::size_t size();
+
+  private:
+    struct Token {
+        std::int64_t insertion = 0;
+        std::list<PinEntry> pins;  // wiped as they go
+    };
+    // Drops what an earlier insertion of the token refused.
+    Token& current(const std::string& token, std::int64_t insertion);
+
+    std::mutex lock_;
+    std::map<std::string, Token> tokens_;
+};
