@@ -138,7 +138,7 @@ std::string KorvaneAPI::signPkcs1(const std::string& id, const std::string& data
     handOverPin();
     std::string signature = util.signPkcs1(id, data);
     refreshPinState(id);
-    pinState_ = pinStateText(util.getPinState(id));
+    refreshCardState(id);
     copyErrors();
     return signature;
 }
@@ -172,7 +172,7 @@ std::string KorvaneAPI::signOnce(const std::string& id, const std::string& data,
         util.setPin(id, pin);
     std::string signature = util.signPkcs1(id, data);
     refreshPinState(id);
-    pinState_ = pinStateText(util.getPinState(id));
+    refreshCardState(id);
     copyErrors();
     return signature;
 }
@@ -311,6 +311,14 @@ void KorvaneAPI::refreshPinState(const std::string& callModule) {
         pinInvalid_ = false;
         pinModuleName_.clear();
     }
+}
+
+void KorvaneAPI::refreshCardState(const std::string& id) {
+    // What the signature read of the token; asked afresh when it did not reach the token.
+    PinState state = engine_->getPinState(id);
+    if (state == PinState::Unknown)
+        state = engine_->readPinState(id);
+    pinState_ = pinStateText(state);
 }
 
 void KorvaneAPI::copyErrors() {

@@ -78,6 +78,8 @@ class KorvaneAPI : public FB::JSAPIAuto, public FB::ConfirmedSigner {
     // Copies the engine's PIN state and error values after an engine operation. When the PIN of the
     // call's own certificate is refused or missing, that certificate is the PIN module named.
     void refreshPinState(const std::string& callModule = {});
+    // The PIN state of the token of certificate id, for "pinState".
+    void refreshCardState(const std::string& id);
     void copyErrors();
     std::string paramValue(const std::string& name) const;
 

@@ -93,6 +93,10 @@ std::string DigitalSignatureUtilCAPI::pinState(const std::string& moduleName) co
     return !card.empty() && CardMemory::blocked(card) ? "locked" : "unknown";
 }
 
+PinState DigitalSignatureUtilCAPI::readPinState(const std::string& moduleName) {
+    return pinState(moduleName) == pinStateText(PinState::Locked) ? PinState::Locked : PinState::Unknown;
+}
+
 std::string DigitalSignatureUtilCAPI::cardKey(HCRYPTPROV provider, const CRYPT_KEY_PROV_INFO& record,
                                               const std::string& id) {
     std::string key = utf8(record.pwszProvName) + '\n';

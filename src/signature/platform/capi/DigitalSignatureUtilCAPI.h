@@ -28,6 +28,7 @@ class DigitalSignatureUtilCAPI : public DigitalSignatureUtil {
     // the next wrong PIN is the last one). "unknown" too for a certificate whose card this engine has not
     // met.
     std::string pinState(const std::string& moduleName) const;
+    PinState readPinState(const std::string& moduleName) override;
     std::optional<SignatureSummary> describeSignature(std::string id, std::string data) override;
 
     struct CertificateIdentifier {

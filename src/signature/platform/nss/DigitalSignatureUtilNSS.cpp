@@ -153,7 +153,7 @@ PinState DigitalSignatureUtilNSS::readPinState(const std::string& moduleName) {
         if (stored && stored->cert->slot) {
             SlotPtr slot(PK11_ReferenceSlot(stored->cert->slot));
             const bool software = PK11_IsInternalKeySlot(slot.get()) && !PK11_NeedLogin(slot.get());
-            state = software ? PinState::Ok : tokenPinState(slot.get());
+            state = software ? PinState::Unknown : tokenPinState(slot.get());
             notePinState(moduleName, state);
         }
     }
@@ -529,7 +529,7 @@ DigitalSignatureUtilNSS::KeyOutcome DigitalSignatureUtilNSS::signWithCertificate
             return KeyOutcome::WrongPin;
         }
     } else {
-        notePinState(id, PinState::Ok);
+        notePinState(id, PinState::Unknown);  // a key without a PIN
     }
 
     // A software key found for this certificate before, in the same state of the database and tokens:
