@@ -11,6 +11,7 @@
 #include "PluginPki.h"
 #include "ScriptedCard.h"
 #include "plugin/KorvaneAPI.h"
+#include "signature/RefusedPins.h"
 #include "signature/platform/capi/CardMemory.h"
 #include "signature/platform/capi/DigitalSignatureUtilCAPI.h"
 
@@ -23,6 +24,7 @@ class KorvaneAPICardTest : public KorvaneAPIEngineTest {
     void SetUp() override {
         KorvaneAPIEngineTest::SetUp();
         CardMemory::forgetAll();
+        RefusedPins::process().clear();
         ScriptedCard::current = &card;
         ASSERT_TRUE(card.addCertificate(pki::derBase64("auth")));
         KorvaneAPI::setEngineMaker(
@@ -33,6 +35,7 @@ class KorvaneAPICardTest : public KorvaneAPIEngineTest {
         KorvaneAPI::setEngineMaker(nullptr);
         ScriptedCard::current = nullptr;
         CardMemory::forgetAll();
+        RefusedPins::process().clear();
     }
     std::string sign(Embedded& page, const std::string& id) {
         return page.call("signPkcs1", {id, hash}).convert<std::string>();

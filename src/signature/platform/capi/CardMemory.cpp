@@ -1,15 +1,13 @@
 #include "signature/platform/capi/CardMemory.h"
 
+#include <functional>
 #include <map>
 #include <mutex>
-
-#include "signature/PinEntry.h"
 
 namespace {
 
 struct Card {
     std::string identity;
-    PinEntry refused;  // its pin is empty while the card has refused nothing since it last accepted one
     bool blocked = false;
 };
 
@@ -34,7 +32,6 @@ void CardMemory::seen(const std::string& key, const std::string& identity, const
     Card& card = all.byKey[key];
     if (card.identity != identity) {
         card.identity = identity;
-        card.refused.replacePin({});
         card.blocked = false;
     }
 }
@@ -44,27 +41,6 @@ std::string CardMemory::cardOf(const std::string& certificate) {
     std::lock_guard guard(all.lock);
     auto it = all.keyOfCertificate.find(certificate);
     return it == all.keyOfCertificate.end() ? std::string() : it->second;
-}
-
-bool CardMemory::refusedBefore(const std::string& key, const std::string& pin) {
-    Cards& all = cards();
-    std::lock_guard guard(all.lock);
-    auto it = all.byKey.find(key);
-    return it != all.byKey.end() && !pin.empty() && it->second.refused.pin == pin;
-}
-
-void CardMemory::refused(const std::string& key, const std::string& pin) {
-    Cards& all = cards();
-    std::lock_guard guard(all.lock);
-    all.byKey[key].refused.replacePin(pin);
-}
-
-void CardMemory::accepted(const std::string& key) {
-    Cards& all = cards();
-    std::lock_guard guard(all.lock);
-    if (auto it = all.byKey.find(key); it != all.byKey.end()) {
-        it->second.refused.replacePin({});
-    }
 }
 
 bool CardMemory::blocked(const std::string& key) {
@@ -93,4 +69,8 @@ void CardMemory::forgetAll() {
     std::lock_guard guard(all.lock);
     all.byKey.clear();
     all.keyOfCertificate.clear();
+}
+
+std::int64_t CardMemory::insertion(const std::string& identity) {
+    return static_cast<std::int64_t>(std::hash<std::string>{}(identity));
 }

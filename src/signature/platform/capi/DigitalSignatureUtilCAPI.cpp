@@ -7,6 +7,7 @@
 
 #include "signature/HashAlgorithm.h"
 #include "signature/PinCache.h"
+#include "signature/RefusedPins.h"
 #include "signature/platform/capi/CardMemory.h"
 
 namespace {
@@ -88,17 +89,17 @@ void DigitalSignatureUtilCAPI::clearPins() {
     CardMemory::forgetBlocked();
 }
 
-std::string DigitalSignatureUtilCAPI::pinState(const std::string& moduleName) const {
-    const std::string card = CardMemory::cardOf(moduleName);
-    return !card.empty() && CardMemory::blocked(card) ? "locked" : "unknown";
-}
-
 PinState DigitalSignatureUtilCAPI::readPinState(const std::string& moduleName) {
-    return pinState(moduleName) == pinStateText(PinState::Locked) ? PinState::Locked : PinState::Unknown;
+    const std::string card = CardMemory::cardOf(moduleName);
+    if (!card.empty() && CardMemory::blocked(card)) {
+        notePinState(moduleName, PinState::Locked);
+    }
+    return getPinState(moduleName);
 }
 
-std::string DigitalSignatureUtilCAPI::cardKey(HCRYPTPROV provider, const CRYPT_KEY_PROV_INFO& record,
-                                              const std::string& id) {
+DigitalSignatureUtilCAPI::CardKey DigitalSignatureUtilCAPI::cardKey(HCRYPTPROV provider,
+                                                                    const CRYPT_KEY_PROV_INFO& record,
+                                                                    const std::string& id) {
     std::string key = utf8(record.pwszProvName) + '\n';
     char reader[kReaderNameCapacity] = {};
     DWORD size = sizeof(reader) - 1;
@@ -111,14 +112,16 @@ std::string DigitalSignatureUtilCAPI::cardKey(HCRYPTPROV provider, const CRYPT_K
     BYTE guid[16] = {};
     size = sizeof(guid);
     const bool known = api_->cryptGetProvParam(provider, PP_SMARTCARD_GUID, guid, &size, 0) != FALSE;
-    CardMemory::seen(key, known ? hex(guid, size) : std::string(), id);
-    return key;
+    const std::string identity = known ? hex(guid, size) : std::string();
+    CardMemory::seen(key, identity, id);
+    return CardKey{key, CardMemory::insertion(identity)};
 }
 
 DigitalSignatureUtilCAPI::PinAnswer DigitalSignatureUtilCAPI::presentPin(HCRYPTPROV provider,
-                                                                         const std::string& card,
+                                                                         const CardKey& card,
                                                                          const PinEntry& entry) {
-    if (CardMemory::refusedBefore(card, entry.pin)) {
+    RefusedPins& refusedPins = RefusedPins::process();
+    if (refusedPins.refused(card.key, card.insertion, entry.pin)) {
         return PinAnswer::RefusedBefore;  // typed again, maybe for another certificate of the same card
     }
     if (api_->cryptSetProvParam(provider, kSignaturePin, reinterpret_cast<const BYTE*>(entry.pin.c_str()),
@@ -127,11 +130,11 @@ DigitalSignatureUtilCAPI::PinAnswer DigitalSignatureUtilCAPI::presentPin(HCRYPTP
     }
     saveLastError();
     if (failure_ == static_cast<DWORD>(SCARD_W_WRONG_CHV)) {
-        CardMemory::refused(card, entry.pin);
+        refusedPins.remember(card.key, card.insertion, entry.pin);
         return PinAnswer::Refused;
     }
     if (failure_ == static_cast<DWORD>(SCARD_W_CHV_BLOCKED)) {
-        CardMemory::markBlocked(card);
+        CardMemory::markBlocked(card.key);
         return PinAnswer::Blocked;
     }
     return PinAnswer::Taken;  // the provider's own failure; signing tells whether the card has the PIN
@@ -516,10 +519,12 @@ std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std
     }
 
     // A card that reported itself blocked is sent nothing more: no PIN, no signature.
-    std::string card;
+    CardKey card;
     if (!software) {
         card = cardKey(provider.get(), record, id);
-        if (CardMemory::blocked(card)) {
+        notePinState(id, PinState::Unknown);
+        if (CardMemory::blocked(card.key)) {
+            notePinState(id, PinState::Locked);
             failure_ = static_cast<DWORD>(SCARD_W_CHV_BLOCKED);
             return {};
         }
@@ -598,9 +603,10 @@ std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std
     if (result.empty()) {
         if (refused) {
             // A PIN the card refused now, or refused before for another of its certificates, marks this
-            // certificate's entry; one it had already rejected changes nothing.
+            // certificate's entry (counted only when it reached the card); one it had already rejected
+            // changes nothing.
             if (!rejectedBefore) {
-                cache.markRejected(id);
+                cache.markRejected(id, presented);
             }
             if (!presented) {
                 failure_ = static_cast<DWORD>(SCARD_W_WRONG_CHV);  // the card's earlier refusal of this PIN
@@ -610,10 +616,15 @@ std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std
             setErrorCode(ErrorCode::PinRequired);
             cache.requirePin(id);
         } else if (signError == static_cast<DWORD>(SCARD_W_CHV_BLOCKED)) {
-            CardMemory::markBlocked(card);
+            CardMemory::markBlocked(card.key);
         }
     } else if (presented) {
-        CardMemory::accepted(card);
+        RefusedPins::process().forget(card.key);  // the card took a PIN: what it refused may be typed again
+    }
+    if (software) {
+        notePinState(id, PinState::Ok);  // no PIN at all
+    } else if (CardMemory::blocked(card.key)) {
+        notePinState(id, PinState::Locked);
     }
 
     // The PIN leaves the context before the hash and the context are released.

@@ -23,11 +23,9 @@ class DigitalSignatureUtilCAPI : public DigitalSignatureUtil {
     std::string getCertificate(std::string id) override;
     std::string signPkcs1(std::string id, std::string data) override;
     void clearPins() override;
-    // The PIN state of the card holding the key of certificate moduleName, as far as the CryptoAPI tells it:
-    // "locked" once the card reported itself blocked, otherwise "unknown" (a provider does not say when
-    // the next wrong PIN is the last one). "unknown" too for a certificate whose card this engine has not
-    // met.
-    std::string pinState(const std::string& moduleName) const;
+    // The PIN state as far as the CryptoAPI tells it: Locked once the certificate's card reported itself
+    // blocked (to any engine of the process); otherwise what the last signature noted, Ok for a software
+    // key and Unknown for a card's, since a provider does not say when the next wrong PIN is the last.
     PinState readPinState(const std::string& moduleName) override;
     std::optional<SignatureSummary> describeSignature(std::string id, std::string data) override;
 
@@ -62,14 +60,18 @@ class DigitalSignatureUtilCAPI : public DigitalSignatureUtil {
     // Signs with the matching certificate's key; the result is the Base64 signature or empty.
     std::string signWithKey(PCCERT_CONTEXT cert, const std::string& id, const std::vector<BYTE>& hash);
     std::string base64(const BYTE* data, DWORD size, DWORD capacity);
-    // The key under which CardMemory knows the card behind a card provider's context: the provider and
-    // the card's reader, or the container when the provider does not name the reader. Also records the
-    // card's identity there, so that a card put in its place is met as a new card.
-    std::string cardKey(HCRYPTPROV provider, const CRYPT_KEY_PROV_INFO& record, const std::string& id);
+    // The card behind a card provider's context: the key under which CardMemory and RefusedPins know it
+    // (the provider and the card's reader, or the container when the provider does not name the reader),
+    // and the insertion its identity gives, so that a card put in its place is met as a new card.
+    struct CardKey {
+        std::string key;
+        std::int64_t insertion = 0;
+    };
+    CardKey cardKey(HCRYPTPROV provider, const CRYPT_KEY_PROV_INFO& record, const std::string& id);
     // Presents a cached PIN to the card, unless that card refused the very same PIN before, and records
-    // in CardMemory what the card answered.
+    // what the card answered.
     enum class PinAnswer { Taken, Refused, RefusedBefore, Blocked };
-    PinAnswer presentPin(HCRYPTPROV provider, const std::string& card, const PinEntry& entry);
+    PinAnswer presentPin(HCRYPTPROV provider, const CardKey& card, const PinEntry& entry);
 
     const CapiFunctions* api_;
     // The low-level error of the current request, saved right after the call that failed.

@@ -13,6 +13,7 @@
 
 #include "EngineContract.h"
 #include "ScriptedCard.h"
+#include "signature/RefusedPins.h"
 #include "signature/platform/capi/CardMemory.h"
 #include "signature/platform/capi/DigitalSignatureUtilCAPI.h"
 
@@ -152,12 +153,14 @@ class CapiCardTest : public ::testing::Test {
     void SetUp() override {
         PinCache::clearEveryOrigin();
         CardMemory::forgetAll();
+        RefusedPins::process().clear();
         ScriptedCard::current = &card;
     }
     void TearDown() override {
         ScriptedCard::current = nullptr;
         PinCache::clearEveryOrigin();
         CardMemory::forgetAll();
+        RefusedPins::process().clear();
     }
     std::string sign() { return signWith(id); }
     std::string signWith(const std::string& certificate, std::size_t octets = 32) {
@@ -258,20 +261,23 @@ TEST_F(CapiCardTest, TheFailingCallsErrorSurvivesTheCleanUp) {
 
 TEST_F(CapiCardTest, APinTheCardRefusedIsPresentedOnceWhicheverCertificateAsks) {
     addSecondCertificate();
-    // Typed for the first certificate, refused by the card: one try spent.
-    engine.setPin(id, "0000");
-    EXPECT_EQ(sign(), "");
-    EXPECT_EQ(card.triesLeft, 2);
+    // Typed for the first certificate, refused by the card: two tries spent.
+    for (const char* wrong : {"0000", "1111"}) {
+        engine.setPin(id, wrong);
+        EXPECT_EQ(sign(), "");
+    }
+    EXPECT_EQ(card.triesLeft, 1);
     takeCalls();
-    // Typed again for the second: refused at once, without reaching the card.
+    // The first of them typed again for the second certificate: refused at once, without reaching the
+    // card or counting.
     engine.setPin(secondId, "0000");
     EXPECT_EQ(signWith(secondId), "");
     EXPECT_EQ(engine.getLastError(), 5);
     EXPECT_EQ(static_cast<std::uint32_t>(engine.getLastLowLevelError()), 0x8010006Bu);
     EXPECT_FALSE(presentedAny(takeCalls()));
-    EXPECT_EQ(card.triesLeft, 2);
+    EXPECT_EQ(card.triesLeft, 1);
     EXPECT_EQ(engine.getModulesWithInvalidPin().size(), 2u);
-    EXPECT_EQ(engine.getPinRetryCount(secondId), 1);
+    EXPECT_EQ(engine.getPinRetryCount(secondId), 0);
 
     // Once the card accepts a PIN, the one it refused may be presented again (the holder changed it).
     engine.setPin(secondId, "1234");
@@ -294,19 +300,19 @@ TEST_F(CapiCardTest, APinTheCardRefusedIsPresentedOnceWhicheverCertificateAsks) 
 
 TEST_F(CapiCardTest, ABlockedCardIsReportedAndSentNothingMore) {
     addSecondCertificate();
-    EXPECT_EQ(engine.pinState(id), "unknown");
+    EXPECT_EQ(engine.readPinState(id), PinState::Unknown);
     for (const char* wrong : {"1111", "2222", "3333"}) {
         engine.setPin(id, wrong);
         EXPECT_EQ(sign(), "");
         EXPECT_EQ(engine.getLastError(), 5) << wrong;
     }
     // The provider cannot tell a last try: the state stays unknown until the card says it is blocked.
-    EXPECT_EQ(engine.pinState(id), "unknown");
+    EXPECT_EQ(engine.readPinState(id), PinState::Unknown);
     engine.setPin(id, "4444");
     EXPECT_EQ(sign(), "");
     EXPECT_EQ(engine.getLastError(), 12);
     EXPECT_EQ(static_cast<std::uint32_t>(engine.getLastLowLevelError()), 0x8010006Cu);
-    EXPECT_EQ(engine.pinState(id), "locked");
+    EXPECT_EQ(engine.readPinState(id), PinState::Locked);
     EXPECT_FALSE(engine.isPinInvalid());  // the PIN itself was not judged
     takeCalls();
 
@@ -315,10 +321,10 @@ TEST_F(CapiCardTest, ABlockedCardIsReportedAndSentNothingMore) {
     EXPECT_EQ(signWith(secondId), "");
     EXPECT_EQ(engine.getLastError(), 12);
     EXPECT_EQ(static_cast<std::uint32_t>(engine.getLastLowLevelError()), 0x8010006Cu);
-    EXPECT_EQ(engine.pinState(secondId), "locked");
+    EXPECT_EQ(engine.readPinState(secondId), PinState::Locked);
     EXPECT_EQ(takeCalls(), (Calls{"acquire", "release"}));
     // Known to the process, not just to this engine: a new one (the next page) tells it before signing.
-    EXPECT_EQ(DigitalSignatureUtilCAPI(ScriptedCard::functions()).pinState(id), "locked");
+    EXPECT_EQ(DigitalSignatureUtilCAPI(ScriptedCard::functions()).readPinState(id), PinState::Locked);
 
     // Unblocked elsewhere (the PUK); once the page starts over, the card is asked again.
     card.blocked = false;
@@ -326,7 +332,7 @@ TEST_F(CapiCardTest, ABlockedCardIsReportedAndSentNothingMore) {
     engine.clearPins();
     engine.setPin(secondId, "1234");
     EXPECT_NE(signWith(secondId), "");
-    EXPECT_EQ(engine.pinState(secondId), "unknown");
+    EXPECT_EQ(engine.readPinState(secondId), PinState::Unknown);
 }
 
 TEST(CapiStores, AStoreThatCannotBeOpenedFailsEveryRequest) {
