@@ -1,6 +1,7 @@
 # Run by `cmake --install`: writes the host manifests, naming the installed host by its absolute path,
 # into every folder where Chromium, Chrome and Firefox look for them. The variables come from the
 # install(CODE) step before this script; CMAKE_INSTALL_PREFIX is the prefix of this install run.
+include("${KORVANE_INSTALL_TEXT}")
 if(IS_ABSOLUTE "${KORVANE_HOST_LIBEXEC}")
   set(KORVANE_HOST_PATH "${KORVANE_HOST_LIBEXEC}/korvane/korvane-host")
 else()
@@ -19,12 +20,12 @@ else()
   set(firefox_dirs "/usr/lib/mozilla/native-messaging-hosts")
 endif()
 
+# The path goes into a JSON string: a prefix holding quotes or backslashes must still give a valid file.
+korvane_json_text(KORVANE_HOST_PATH "${KORVANE_HOST_PATH}")
 foreach(kind chromium firefox)
   file(READ "${KORVANE_HOST_MANIFESTS}/${kind}.json.in" template)
   string(CONFIGURE "${template}" manifest @ONLY)
   foreach(dir IN LISTS ${kind}_dirs)
-    set(target "$ENV{DESTDIR}${dir}/eu.brindlemoor.korvane.json")
-    message(STATUS "Installing: ${target}")
-    file(WRITE "${target}" "${manifest}")
+    korvane_install_text("${dir}/eu.brindlemoor.korvane.json" "${manifest}")
   endforeach()
 endforeach()

@@ -2,6 +2,7 @@
 // a throwaway profile and HOME per run, the host manifests written into them, the staged tree served on
 // loopback, and pages run with the same driver object (window.korvaneDriver) as the QtWebKit driver's.
 import { createServer } from 'node:http';
+import { createServer as createHttpsServer } from 'node:https';
 import { createReadStream, existsSync, mkdirSync, rmSync, statSync, writeFileSync, chmodSync, cpSync, readFileSync, readdirSync } from 'node:fs';
 import { extname, join, normalize, resolve, sep } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -22,8 +23,9 @@ const TYPES = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript; ch
                 '.mjs': 'text/javascript; charset=utf-8', '.json': 'application/json', '.css': 'text/css',
                 '.png': 'image/png' };
 
-// Serves the staged tree read-only on 127.0.0.1 and ::1 (localhost), on one port.
-export async function startServer() {
+// Serves the staged tree read-only on 127.0.0.1 and ::1 (localhost), on one port; over https when given
+// { tls: { key, cert } } (PEM texts).
+export async function startServer({ tls } = {}) {
   if (!existsSync(join(EXTENSION_DIR, 'manifest.json'))) {
     throw new Error(`no staged extension in ${STAGED}: build the target korvane_staged (or set KORVANE_STAGED)`);
   }
@@ -43,17 +45,18 @@ export async function startServer() {
     res.writeHead(200, { 'content-type': TYPES[extname(file)] || 'application/octet-stream', 'cache-control': 'no-store' });
     createReadStream(file).pipe(res);
   };
-  const v4 = createServer(handler);
+  const make = () => (tls ? createHttpsServer(tls, handler) : createServer(handler));
+  const v4 = make();
   await new Promise((done) => v4.listen(0, '127.0.0.1', done));
   const port = v4.address().port;
-  const v6 = createServer(handler);
+  const v6 = make();
   await new Promise((done) => {
     v6.once('error', () => done()); // no IPv6 here: localhost then means 127.0.0.1 alone
     v6.listen(port, '::1', done);
   });
   return {
     port,
-    url: (path, host = '127.0.0.1') => `http://${host}:${port}/${path.replace(/^\//, '')}`,
+    url: (path, host = '127.0.0.1') => `${tls ? 'https' : 'http'}://${host}:${port}/${path.replace(/^\//, '')}`,
     close: () => { v4.close(); v6.close(); },
   };
 }
@@ -113,39 +116,47 @@ export function setHost(run, which) {
 }
 
 // Starts the browser headless with the throwaway profile and HOME; the extension is loaded unless
-// { extension: false }.
-export async function launch(run, { extension = true, headless = true } = {}) {
+// { extension: false }. With { installed: true } the browser starts through its system launcher and gets
+// the extension only from what is installed on the machine (a package), and accepts the test server's
+// self-made certificate.
+export async function launch(run, { extension = true, headless = true, installed = false } = {}) {
   const env = { ...process.env, HOME: run.home, XDG_CONFIG_HOME: join(run.home, '.config'),
                 XDG_CACHE_HOME: join(run.home, '.cache') };
   delete env.SOFTHSM2_CONF;
+  // An installed host starts with the browser's environment: it finds the store through HOME (the run's
+  // home is then the store's) and SoftHSM2's configuration.
+  if (installed) env.SOFTHSM2_CONF = join(run.pkiDir, 'softhsm2.conf');
   let browser;
   if (run.kind === 'chromium') {
     const args = [`--host-resolver-rules=MAP ${NON_LOOPBACK_NAME} 127.0.0.1`, '--disable-features=HttpsUpgrades',
                   '--no-first-run', '--window-size=1100,800'];
     if (process.getuid && process.getuid() === 0) args.push('--no-sandbox');
-    if (extension) args.push(`--load-extension=${EXTENSION_DIR}`, `--disable-extensions-except=${EXTENSION_DIR}`);
+    if (extension && !installed) {
+      args.push(`--load-extension=${EXTENSION_DIR}`, `--disable-extensions-except=${EXTENSION_DIR}`);
+    }
     browser = await puppeteer.launch({
-      executablePath: process.env.KORVANE_CHROMIUM || '/usr/bin/chromium',
+      executablePath: installed ? '/usr/bin/chromium' : process.env.KORVANE_CHROMIUM || '/usr/bin/chromium',
       headless, pipe: true, enableExtensions: extension, userDataDir: run.profile, env, args,
+      acceptInsecureCerts: installed,
       defaultViewport: { width: 1100, height: 800 },
     });
   } else {
+    const prefs = installed ? {} : { 'xpinstall.signatures.required': false, 'extensions.autoDisableScopes': 0 };
     browser = await puppeteer.launch({
       browser: 'firefox',
-      executablePath: process.env.KORVANE_FIREFOX || '/usr/bin/firefox-esr',
-      headless, userDataDir: run.profile, env,
+      executablePath: installed ? '/usr/bin/firefox-esr' : process.env.KORVANE_FIREFOX || '/usr/bin/firefox-esr',
+      headless, userDataDir: run.profile, env, acceptInsecureCerts: installed,
       defaultViewport: { width: 1100, height: 800 },
       extraPrefsFirefox: {
+        ...prefs,
         'network.dns.localDomains': NON_LOOPBACK_NAME,
         'dom.security.https_first': false,
         'dom.security.https_first_pbm': false,
-        'xpinstall.signatures.required': false,
-        'extensions.autoDisableScopes': 0,
         // Page clocks to the microsecond, for the benchmark (Firefox rounds them to a millisecond by default).
         'privacy.reduceTimerPrecision': false,
       },
     });
-    if (extension) await browser.installExtension(EXTENSION_DIR);
+    if (extension && !installed) await browser.installExtension(EXTENSION_DIR);
   }
   return browser;
 }

@@ -1,0 +1,51 @@
+# Helpers for the install scripts that write files naming installed paths.
+
+# A text inside a JSON string: backslashes and quotes escaped, so that any prefix gives a valid file.
+function(korvane_json_text out text)
+  string(REPLACE "\\" "\\\\" text "${text}")
+  string(REPLACE "\"" "\\\"" text "${text}")
+  string(REPLACE "\t" "\\t" text "${text}")
+  string(REPLACE "\n" "\\n" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# A file:// URL for an absolute path, with the characters that would end or change the URL encoded.
+function(korvane_file_url out path)
+  set(url "")
+  string(LENGTH "${path}" length)
+  if(length GREATER 0)
+    math(EXPR last "${length} - 1")
+    foreach(i RANGE ${last})
+      string(SUBSTRING "${path}" ${i} 1 c)
+      if(c MATCHES "[A-Za-z0-9/._~@+-]")
+        string(APPEND url "${c}")
+      else()
+        string(HEX "${c}" hex)
+        string(TOUPPER "${hex}" hex)
+        string(REGEX REPLACE "(..)" "%\\1" hex "${hex}")
+        string(APPEND url "${hex}")
+      endif()
+    endforeach()
+  endif()
+  set(${out} "file://${url}" PARENT_SCOPE)
+endfunction()
+
+# Writes a file under DESTDIR with mode 644, creating the folders it needs with mode 755 whatever the
+# installer's umask (folders that exist already are left as they are).
+function(korvane_install_text path content)
+  set(target "$ENV{DESTDIR}${path}")
+  get_filename_component(dir "${target}" DIRECTORY)
+  set(missing "")
+  while(NOT EXISTS "${dir}")
+    list(PREPEND missing "${dir}")
+    get_filename_component(dir "${dir}" DIRECTORY)
+  endwhile()
+  foreach(d IN LISTS missing)
+    file(MAKE_DIRECTORY "${d}")
+    file(CHMOD "${d}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE)
+  endforeach()
+  message(STATUS "Installing: ${target}")
+  file(WRITE "${target}" "${content}")
+  file(CHMOD "${target}" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+endfunction()
