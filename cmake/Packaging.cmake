@@ -14,6 +14,25 @@ add_custom_command(
   VERBATIM)
 add_custom_target(korvane_archives ALL DEPENDS ${KORVANE_ZIP} ${KORVANE_XPI})
 
+# With a signing key: the .crx for Chrome's and Chromium's external-extension and policy routes, packed by
+# Chromium itself (its id follows from the key).
+if(KORVANE_EXTENSION_KEY)
+  find_program(KORVANE_CHROMIUM_PACKER chromium REQUIRED)
+  set(KORVANE_CRX ${KORVANE_ARCHIVE_DIR}/korvane-${PROJECT_VERSION}.crx)
+  set(_pack ${KORVANE_ARCHIVE_DIR}/crx)
+  add_custom_command(
+    OUTPUT ${KORVANE_CRX}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${_pack}
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${KORVANE_STAGED_DIR}/extension ${_pack}/extension
+    COMMAND ${KORVANE_CHROMIUM_PACKER} --no-sandbox --headless --user-data-dir=${_pack}/profile
+            --pack-extension=${_pack}/extension --pack-extension-key=${KORVANE_EXTENSION_KEY}
+    COMMAND ${CMAKE_COMMAND} -E copy ${_pack}/extension.crx ${KORVANE_CRX}
+    DEPENDS ${CMAKE_BINARY_DIR}/staged-extension.stamp ${KORVANE_EXTENSION_KEY}
+    COMMENT "Signing the extension as a .crx"
+    VERBATIM)
+  add_custom_target(korvane_crx ALL DEPENDS ${KORVANE_CRX})
+endif()
+
 if(WIN32)
   return()
 endif()
@@ -32,10 +51,20 @@ install(DIRECTORY ${KORVANE_STAGED_DIR}/extension/ DESTINATION ${CMAKE_INSTALL_D
 install(FILES ${KORVANE_XPI} DESTINATION ${CMAKE_INSTALL_DATADIR}/korvane RENAME ${KORVANE_GECKO_EXTENSION_ID}.xpi
         PERMISSIONS ${_file_mode})
 install(CODE "
-  set(KORVANE_INSTALL_TEXT \"${PROJECT_SOURCE_DIR}/cmake/InstallText.cmake\")
   set(KORVANE_DATADIR \"${CMAKE_INSTALL_DATADIR}\")
   set(KORVANE_GECKO_EXTENSION_ID \"${KORVANE_GECKO_EXTENSION_ID}\")")
 install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/install-firefox-policy.cmake)
+
+# Google Chrome on Linux installs a signed .crx named by a file in its external-extensions folder.
+if(KORVANE_EXTENSION_KEY)
+  install(FILES ${KORVANE_CRX} DESTINATION ${CMAKE_INSTALL_DATADIR}/korvane RENAME korvane.crx
+          PERMISSIONS ${_file_mode})
+  install(CODE "
+      set(KORVANE_DATADIR \"${CMAKE_INSTALL_DATADIR}\")
+    set(KORVANE_CHROMIUM_EXTENSION_ID \"${KORVANE_CHROMIUM_EXTENSION_ID}\")
+    set(KORVANE_VERSION \"${PROJECT_VERSION}\")")
+  install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/install-chrome-external.cmake)
+endif()
 
 # The Debian package.
 set(CPACK_PACKAGE_NAME korvane)

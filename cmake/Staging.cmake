@@ -21,6 +21,7 @@ foreach(folder extension web)
             -DVERSION=${PROJECT_VERSION}
             -DSERIES=${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}
             -DNPM_VERSION=${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}
+            -DMANIFEST_KEY=${KORVANE_EXTENSION_PUBLIC_KEY}
             -P ${PROJECT_SOURCE_DIR}/cmake/stage-web.cmake
     COMMAND ${CMAKE_COMMAND} -E touch ${CMAKE_BINARY_DIR}/staged-${folder}.stamp
     DEPENDS ${_inputs} ${PROJECT_SOURCE_DIR}/cmake/stage-web.cmake

@@ -1,7 +1,7 @@
 # Run by `cmake --install`: the firefox-esr policy that installs the Korvane add-on from the packaged .xpi,
 # named by a file:// URL of its installed path. The signature requirement is off by default only, for
 # this unsigned add-on; a user or administrator can still turn it on.
-include("${KORVANE_INSTALL_TEXT}")
+include("${CMAKE_CURRENT_LIST_DIR}/InstallText.cmake")
 if(IS_ABSOLUTE "${KORVANE_DATADIR}")
   set(datadir "${KORVANE_DATADIR}")
 else()

@@ -1,7 +1,8 @@
 # Run at build time: copies a source folder (the extension, the page library) into the build tree whole,
 # writing the project's version where the files hold @KORVANE_VERSION@ (full) or @KORVANE_SERIES@
 # (major.minor) or @KORVANE_NPM_VERSION@ (major.minor.patch, as npm takes it). The copy is made afresh, so files removed from the source leave the copy too.
-# Inputs: SOURCE, DEST, VERSION, SERIES, NPM_VERSION.
+# Inputs: SOURCE, DEST, VERSION, SERIES, NPM_VERSION; MANIFEST_KEY (optional) replaces the manifest's key,
+# which pins the Chromium id.
 file(REMOVE_RECURSE "${DEST}")
 file(MAKE_DIRECTORY "${DEST}")
 file(GLOB entries LIST_DIRECTORIES true "${SOURCE}/*")
@@ -27,3 +28,9 @@ foreach(path IN LISTS texts)
     file(WRITE "${path}" "${written}")
   endif()
 endforeach()
+
+if(MANIFEST_KEY AND EXISTS "${DEST}/manifest.json")
+  file(READ "${DEST}/manifest.json" manifest)
+  string(JSON manifest SET "${manifest}" key "\"${MANIFEST_KEY}\"")
+  file(WRITE "${DEST}/manifest.json" "${manifest}\n")
+endif()

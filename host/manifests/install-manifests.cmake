@@ -1,7 +1,7 @@
 # Run by `cmake --install`: writes the host manifests, naming the installed host by its absolute path,
 # into every folder where Chromium, Chrome and Firefox look for them. The variables come from the
 # install(CODE) step before this script; CMAKE_INSTALL_PREFIX is the prefix of this install run.
-include("${KORVANE_INSTALL_TEXT}")
+include("${CMAKE_CURRENT_LIST_DIR}/../../cmake/InstallText.cmake")
 if(IS_ABSOLUTE "${KORVANE_HOST_LIBEXEC}")
   set(KORVANE_HOST_PATH "${KORVANE_HOST_LIBEXEC}/korvane/korvane-host")
 else()

@@ -8,13 +8,17 @@ import { extname, join, normalize, resolve, sep } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import puppeteer from 'puppeteer-core';
 
+// For the scripts next door, which have no node_modules of their own.
+export { puppeteer };
+
 export const ROOT = resolve(fileURLToPath(new URL('../..', import.meta.url)));
 // The build's staged tree (KORVANE_STAGED, default build/dev/staged): the extension and web/korvane.js with
 // the version written into them, and links to the repository's pages. Pages are served from there.
 export const STAGED = resolve(process.env.KORVANE_STAGED || join(ROOT, 'build', 'dev', 'staged'));
 export const EXTENSION_DIR = join(STAGED, 'extension');
 export const HOST_NAME = 'eu.brindlemoor.korvane';
-export const CHROMIUM_ID = 'alabeekhmfpcphinfmjnoohcmfmbgpkh';
+// The build's id (KORVANE_CHROMIUM_ID) when it signs the extension with a key of its own.
+export const CHROMIUM_ID = process.env.KORVANE_CHROMIUM_ID || 'alabeekhmfpcphinfmjnoohcmfmbgpkh';
 export const GECKO_ID = 'korvane@brindlemoor.eu';
 // A name that is not loopback for the browsers, mapped onto 127.0.0.1 for the http-origin checks.
 export const NON_LOOPBACK_NAME = 'korvane.test';

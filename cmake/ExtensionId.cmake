@@ -1,0 +1,31 @@
+# Chromium's id of a public key (DER SubjectPublicKeyInfo): the first 16 octets of its SHA-256, each
+# hexadecimal digit written as a letter from a to p.
+function(korvane_extension_id out der_file)
+  file(SHA256 "${der_file}" hash)
+  string(SUBSTRING "${hash}" 0 32 hash)
+  set(id "")
+  foreach(i RANGE 31)
+    string(SUBSTRING "${hash}" ${i} 1 digit)
+    string(FIND "0123456789abcdef" "${digit}" value)
+    string(SUBSTRING "abcdefghijklmnop" ${value} 1 letter)
+    string(APPEND id "${letter}")
+  endforeach()
+  set(${out} "${id}" PARENT_SCOPE)
+endfunction()
+
+# The id and the manifest key (Base64 of the DER public key) of a PEM private key.
+function(korvane_extension_key key_file out_id out_public)
+  find_program(KORVANE_OPENSSL openssl REQUIRED)
+  string(SHA256 name "${key_file}")
+  set(der "${CMAKE_CURRENT_BINARY_DIR}/extension-key-${name}.der")
+  execute_process(COMMAND ${KORVANE_OPENSSL} pkey -in "${key_file}" -pubout -outform DER -out "${der}"
+                  RESULT_VARIABLE failed ERROR_QUIET)
+  if(failed)
+    message(FATAL_ERROR "${key_file} is not a readable private key")
+  endif()
+  execute_process(COMMAND ${KORVANE_OPENSSL} base64 -A -in "${der}" OUTPUT_VARIABLE public)
+  korvane_extension_id(id "${der}")
+  file(REMOVE "${der}")
+  set(${out_id} "${id}" PARENT_SCOPE)
+  set(${out_public} "${public}" PARENT_SCOPE)
+endfunction()
