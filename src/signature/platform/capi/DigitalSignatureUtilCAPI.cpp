@@ -622,7 +622,7 @@ std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std
         RefusedPins::process().forget(card.key);  // the card took a PIN: what it refused may be typed again
     }
     if (software) {
-        notePinState(id, PinState::Ok);  // no PIN at all
+        notePinState(id, PinState::Unknown);  // a key without a PIN
     } else if (CardMemory::blocked(card.key)) {
         notePinState(id, PinState::Locked);
     }

@@ -24,8 +24,8 @@ class DigitalSignatureUtilCAPI : public DigitalSignatureUtil {
     std::string signPkcs1(std::string id, std::string data) override;
     void clearPins() override;
     // The PIN state as far as the CryptoAPI tells it: Locked once the certificate's card reported itself
-    // blocked (to any engine of the process); otherwise what the last signature noted, Ok for a software
-    // key and Unknown for a card's, since a provider does not say when the next wrong PIN is the last.
+    // blocked (to any engine of the process); otherwise Unknown: a software key has no PIN, and a provider
+    // does not say when the next wrong PIN is the last.
     PinState readPinState(const std::string& moduleName) override;
     std::optional<SignatureSummary> describeSignature(std::string id, std::string data) override;
 
