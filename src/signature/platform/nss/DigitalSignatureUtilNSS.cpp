@@ -556,7 +556,10 @@ DigitalSignatureUtilNSS::KeyOutcome DigitalSignatureUtilNSS::signWithCertificate
         if (signDigestInfo(key.get(), length, hash, signature)) {
             outcome = KeyOutcome::Signed;
             if (software && database) {
-                database->keepKey(id, {&certificate, std::move(key), length});
+                // Kept as a copy in the token's session memory: a key kept as a token object is read
+                // again from the key database (some twenty locked reads) for every signature.
+                PrivateKeyPtr session(PK11_CopyTokenPrivKeyToSessionPrivKey(slot.get(), key.get()));
+                database->keepKey(id, {&certificate, session ? std::move(session) : std::move(key), length});
             }
         }
     }
