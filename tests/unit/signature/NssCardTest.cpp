@@ -11,6 +11,7 @@
 #include "SystemServices.h"
 #include "signature/Base64.h"
 #include "signature/PinCache.h"
+#include "signature/PinState.h"
 #include "signature/platform/nss/DigitalSignatureUtilNSS.h"
 
 namespace {
@@ -101,6 +102,7 @@ TEST_F(NssCardTest, PinDialogueFollowsTheCardsCounter) {
     EXPECT_TRUE(engine.isPinInvalid());
     EXPECT_EQ(card.pinTriesLeft(), 2);
     EXPECT_EQ(card.pinPresentations(), 1);
+    EXPECT_EQ(engine.getPinState(sign), PinState::Ok);
 
     // The same wrong PIN again is refused without reaching the card.
     engine.setPin(sign, "000000");
@@ -108,6 +110,13 @@ TEST_F(NssCardTest, PinDialogueFollowsTheCardsCounter) {
     EXPECT_EQ(engine.getLastError(), 5);
     EXPECT_EQ(card.pinPresentations(), 1);
     EXPECT_EQ(card.pinTriesLeft(), 2);
+
+    // Another wrong PIN leaves one try: the card says so.
+    engine.setPin(sign, "999999");
+    EXPECT_EQ(engine.signPkcs1(sign, hash), "");
+    EXPECT_EQ(engine.getLastError(), 5);
+    EXPECT_EQ(card.pinTriesLeft(), 1);
+    EXPECT_EQ(engine.getPinState(sign), PinState::FinalTry);
 
     // The right PIN signs and gives the card its tries back.
     engine.setPin(sign, card.pin());
@@ -124,10 +133,12 @@ TEST_F(NssCardTest, PukUnblockReturnsTheCardToUse) {
         EXPECT_EQ(engine.signPkcs1(sign, hash), "") << wrong;
     }
     EXPECT_EQ(card.pinTriesLeft(), 0);
+    EXPECT_EQ(engine.getPinState(sign), PinState::Locked);
     engine.setPin(sign, card.pin());
     EXPECT_EQ(engine.signPkcs1(sign, hash), "");
     EXPECT_NE(engine.getLastError(), 0);
     EXPECT_EQ(card.pinTriesLeft(), 0);
+    EXPECT_EQ(card.pinPresentations(), 3) << "nothing is presented to a blocked card";
 
     // The holder unblocks it with the PUK and a new PIN, outside Korvane, as OpenSC's tools do it.
     const std::string newPin = "654321";
@@ -139,4 +150,5 @@ TEST_F(NssCardTest, PukUnblockReturnsTheCardToUse) {
 
     engine.setPin(sign, newPin);
     signsAndVerifies("CARD_SIGN2_CERT", "sha256", 32);
+    EXPECT_EQ(engine.getPinState(sign), PinState::Ok);
 }
