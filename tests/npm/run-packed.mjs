@@ -33,21 +33,33 @@ const pki = B.copyStore(resolve(opt.pki), join(work, 'pki'));
 const server = await B.startServer();
 const run = B.makeRun(work, 'chromium', { hostPath: resolve(opt.host), pkiDir: pki });
 const browser = await B.launch(run);
-browser.on('targetcreated', async (target) => {
-  if (target.type() !== 'page' || !target.url().includes('/window.html')) return;
-  try {
-    const win = await target.page();
-    await win.waitForFunction(() => document.body && document.body.dataset.state === 'permission', { timeout: 10000 });
-    await win.$eval('#allow', (button) => button.click());
-  } catch {
-    // Not a permission question; the page's own checks tell what went wrong.
+// Korvane's window asks whether the site may use the certificates: Allow, clicked from inside the page.
+let watching = true;
+const answered = new Set();
+const watcher = (async () => {
+  while (watching) {
+    for (const target of browser.targets()) {
+      if (target.type() !== 'page' || !target.url().includes('/window.html') || answered.has(target)) continue;
+      try {
+        const win = await target.page();
+        if (await win.evaluate(() => document.body && document.body.dataset.state) !== 'permission') continue;
+        answered.add(target);
+        await win.evaluate(() => setTimeout(() => document.querySelector('#allow').click(), 0));
+        console.log('allowed the site in Korvane\'s window');
+      } catch {
+        // Closed meanwhile; the page's own checks tell what went wrong.
+      }
+    }
+    await new Promise((r) => setTimeout(r, 100));
   }
-});
+})();
 let result;
 try {
   const environment = new URLSearchParams({ entry, version: opt.version }).toString();
   result = await B.runPage(browser, server.url('tests/npm/packed.html'), { environment, timeout: 30000 });
 } finally {
+  watching = false;
+  await watcher;
   await browser.close().catch(() => {});
   server.close();
 }
