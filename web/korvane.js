@@ -14,6 +14,10 @@
 // set(name, value) writes one ("pin" and "testString"); assigning signer.pin = '' also writes it, in call order.
 // Engine refusals resolve with empty text and the error properties tell why, as with the plug-in; failures
 // of the path itself reject with a KorvaneError carrying a code and a text.
+// On the extension path the user decides in Korvane's own window: the first call of a site asks whether it
+// may use the certificates (not_allowed when denied), and each signPkcs1 is confirmed there, with the card
+// PIN typed in that window (cancelled, timeout). The page's PIN calls (processPinChar, deletePinChar, a
+// non-empty pin) reject with pin_in_page there: signPkcs1 alone signs.
 // Written without arrow functions, classes or async, so that QtWebKit 5.212 runs it too.
 (function (global) {
     'use strict';
@@ -24,7 +28,7 @@
     var METHODS = ['getDigitalSignatureCertificates', 'getCertificate', 'signPkcs1', 'processPinChar',
                    'deletePinChar', 'echo', 'testEvent'];
     var STATE = ['version', 'lastError', 'lastLowLevelError', 'lastErrorMessage', 'pinLength', 'isPinMissing',
-                 'isPinInvalid', 'pinModuleName', 'pinRetryCount'];
+                 'isPinInvalid', 'pinModuleName', 'pinRetryCount', 'pinState'];
     var WRITABLE = ['pin', 'testString'];
 
     var TEXTS = {
@@ -37,8 +41,24 @@
         plugin_failed: 'plug-in failed: the Korvane plug-in is installed but its object did not start',
         host_disconnected: 'host disconnected: korvane-host ended the connection',
         extension_restarted: 'extension restarted: the Korvane extension was restarted',
-        closed: 'closed: this signer was closed'
+        closed: 'closed: this signer was closed',
+        not_allowed: 'not allowed: the user did not allow this site to use the signing certificates',
+        cancelled: 'cancelled: the user cancelled in Korvane\'s window',
+        timeout: 'timeout: no answer in time',
+        pin_in_page: 'PIN in page: Korvane asks for the PIN in its own window; call signPkcs1 alone, without ' +
+            'processPinChar, deletePinChar or pin',
+        malformed: 'malformed: the arguments cannot be sent (a BigInt, a cycle, or values nested deeper than ' +
+            '32)',
+        session_lost: 'session lost: the page came back from the browser\'s cache; the next call opens a new ' +
+            'session'
     };
+    // Values nested deeper than this cannot travel on the extension path.
+    var MAX_DEPTH = 32;
+    // Calls that may wait for the user (the site permission, a signature) have the window's own time limit;
+    // the others get an answer within this many ms or reject with timeout.
+    var REQUEST_TIMEOUT = 30000;
+    // Faults after which the page's session on the extension path is gone; the next call opens a new one.
+    var SESSION_ENDS = ['host_missing', 'host_disconnected', 'extension_restarted', 'not_allowed', 'session_lost'];
 
     function KorvaneError(code, detail) {
         var text = TEXTS[code];
@@ -71,7 +91,7 @@
         var self = this;
         var snapshot = { version: '', lastError: 0, lastLowLevelError: 0, lastErrorMessage: '', pinLength: 0,
                          isPinMissing: false, isPinInvalid: false, pinModuleName: '', pinRetryCount: 0,
-                         pin: '', testString: '' };
+                         pinState: 'unknown', pin: '', testString: '' };
         var queue = Promise.resolve();
         var listeners = {};
 
@@ -169,7 +189,10 @@
         var signer = null;
         function refresh() {
             var state = {};
-            for (var i = 0; i < STATE.length; i++) state[STATE[i]] = object[STATE[i]];
+            for (var i = 0; i < STATE.length; i++) {
+                var value = object[STATE[i]];
+                if (value !== undefined) state[STATE[i]] = value;
+            }
             signer._update(state);
         }
         // Script exceptions of the plug-in become rejections; the plug-in keeps its own text of the last one.
@@ -255,15 +278,47 @@
                 message.korvane = 'page';
                 global.postMessage(message, origin);
             },
-            request: function (message) {
+            // Resolves with the reply; waitsForUser leaves the time limit to the extension's window.
+            request: function (message, waitsForUser, timeout) {
+                var problem = unsendable(message);
+                if (problem) return Promise.resolve({ ok: false, error: { code: 'malformed', message: problem } });
                 var id = ++nextId;
                 message.id = id;
-                return new Promise(function (resolve, reject) {
-                    pending[id] = { resolve: resolve, reject: reject };
+                return new Promise(function (resolve) {
+                    var timer = null;
+                    pending[id] = {
+                        resolve: function (reply) {
+                            clearTimeout(timer);
+                            resolve(reply);
+                        }
+                    };
+                    if (!waitsForUser) {
+                        timer = setTimeout(function () {
+                            settle(id, { ok: false, error: { code: 'timeout', message: 'korvane-host did not answer' } });
+                        }, timeout || REQUEST_TIMEOUT);
+                    }
                     channel.post(message);
                 });
             }
         };
+        function settle(id, reply) {
+            var waiting = pending[id];
+            if (!waiting) return;
+            delete pending[id];
+            waiting.resolve(reply);
+        }
+        function settleAll(code, text) {
+            Object.keys(pending).forEach(function (id) {
+                settle(id, { ok: false, error: { code: code, message: text } });
+            });
+        }
+        // A page restored from the back/forward cache lost its connection while cached, and nothing answers
+        // what was in flight: those calls reject, and the next call opens a new session.
+        global.addEventListener('pageshow', function (event) {
+            if (!event.persisted) return;
+            settleAll('session_lost', '');
+            if (channel.signer) channel.signer._sessionLost('session_lost', '');
+        });
         global.addEventListener('message', function (event) {
             if (event.source !== global || event.origin !== origin) return;
             var data = event.data;
@@ -283,21 +338,33 @@
                 // The session lived in that host; the next call opens a new one.
                 if (channel.signer) channel.signer._sessionLost(data.code, data.message);
                 // Without its background the content script has nobody to answer what is in flight.
-                if (data.code === 'extension_restarted') {
-                    Object.keys(pending).forEach(function (id) {
-                        var lost = pending[id];
-                        delete pending[id];
-                        lost.resolve({ ok: false, error: { code: data.code, message: data.message } });
-                    });
-                }
+                if (data.code === 'extension_restarted') settleAll(data.code, data.message);
                 return;
             }
-            var waiting = pending[data.id];
-            if (!waiting) return;
-            delete pending[data.id];
-            waiting.resolve(data);
+            settle(data.id, data);
         });
         return channel;
+    }
+
+    // Why a request cannot travel as JSON, or '' when it can: a BigInt, a cycle, or nesting too deep. Checked
+    // here so that such a call rejects at once, the same in every browser.
+    function unsendable(message) {
+        try {
+            JSON.stringify(message);
+        } catch (e) {
+            return /BigInt/i.test(String(e)) ? 'a BigInt cannot be sent' : 'a value that contains itself cannot be sent';
+        }
+        // Each argument, like a written value, may nest MAX_DEPTH deep.
+        var stack = [[message.args, 0], [message.value, 1], [message.params, 1]];
+        while (stack.length) {
+            var top = stack.pop();
+            var value = top[0];
+            if (value === null || typeof value !== 'object') continue;
+            if (top[1] > MAX_DEPTH) return 'values nested deeper than ' + MAX_DEPTH + ' cannot be sent';
+            var keys = Object.keys(value);
+            for (var i = 0; i < keys.length; i++) stack.push([value[keys[i]], top[1] + 1]);
+        }
+        return '';
     }
 
     // Resolves with the content script's announcement, or null when none came within timeout ms.
@@ -331,8 +398,7 @@
             if (reply.state && signer) signer._update(reply.state);
             if (reply.ok) return reply.result;
             var error = reply.error || {};
-            if (error.code === 'host_missing' || error.code === 'host_disconnected' ||
-                error.code === 'extension_restarted') {
+            if (SESSION_ENDS.indexOf(error.code) >= 0) {
                 opened = null;
             }
             throw new KorvaneError(error.code || 'failed', error.message || '');
@@ -341,7 +407,8 @@
             if (opened) return opened;
             var texts = {};
             Object.keys(params).forEach(function (name) { texts[name] = String(params[name]); });
-            opened = ch.request({ type: 'open', params: texts }).then(function (reply) {
+            // The site's first call waits for the user's permission.
+            opened = ch.request({ type: 'open', params: texts }, true).then(function (reply) {
                 var host = reply.host;
                 if (reply.ok && host && (!sameFamily(host.version) || host.protocol !== PROTOCOL)) {
                     throw new KorvaneError('version_mismatch', 'korvane-host is ' + host.version +
@@ -353,8 +420,10 @@
             opened.catch(function () { opened = null; });
             return opened;
         }
-        function send(message) {
-            return open().then(function () { return ch.request(message); }).then(unwrap);
+        function send(message, waitsForUser) {
+            return open().then(function () {
+                return ch.request(message, waitsForUser, options.requestTimeout);
+            }).then(unwrap);
         }
         var path = {
             kind: 'extension',
@@ -365,9 +434,15 @@
             },
             open: open,
             hostVersion: function () { return hostVersion; },
-            invoke: function (name, args) { return send({ type: 'invoke', member: name, args: args }); },
+            invoke: function (name, args) {
+                if (name === 'processPinChar' || name === 'deletePinChar') return fail('pin_in_page');
+                return send({ type: 'invoke', member: name, args: args }, name === 'signPkcs1');
+            },
             get: function (name) { return send({ type: 'get', member: name }); },
-            set: function (name, value) { return send({ type: 'set', member: name, value: value }); },
+            set: function (name, value) {
+                if (name === 'pin' && value !== '' && value !== null && value !== undefined) return fail('pin_in_page');
+                return send({ type: 'set', member: name, value: value });
+            },
             close: function () {
                 if (!opened) return undefined;
                 opened = null;
@@ -381,7 +456,8 @@
 
     // Finds the signer and opens a session with the page parameters (CaSubjectNames and the like).
     // options: prefer ('plugin' or 'extension'), timeout (ms to wait for the extension, default 1500),
-    // container (where the plug-in's object goes, default the body).
+    // container (where the plug-in's object goes, default the body), requestTimeout (ms the extension path
+    // waits for an answer to a call that does not wait for the user, default 30000).
     function connect(params, options) {
         params = params || {};
         options = options || {};

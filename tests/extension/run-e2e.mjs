@@ -1,8 +1,9 @@
 #!/usr/bin/env node
 // End-to-end tests of the extension path in one browser, headless: the page-library pages of
-// tests/extension/pages through the Korvane extension and korvane-host, then the faults a user meets
-// (an http origin, no host, a host of another version, no extension) and a second origin that must not
-// sign with the first one's PIN. Signatures and certificates are checked by tests/browser/check-results.
+// tests/extension/pages through the Korvane extension and korvane-host, with Korvane's window answered as a
+// user would (Allow, Sign, the card PIN typed there), then the faults a user meets (an http origin, no host,
+// a host of another version, no extension) and a second origin that must type the PIN again. Signatures and
+// certificates are checked by tests/browser/check-results.
 //
 // Usage: run-e2e.mjs --browser chromium|firefox --host KORVANE_HOST --pki STORE --work DIR
 //   STORE is a store made by tests/fixtures/make-pki that this run may use alone; DIR is wiped.
@@ -11,6 +12,7 @@ import { mkdirSync, readFileSync, existsSync } from 'node:fs';
 import { join, resolve } from 'node:path';
 import { parseArgs } from 'node:util';
 import * as B from './browsers.mjs';
+import * as W from './korvane-window.mjs';
 
 const { values: opt } = parseArgs({
   options: { browser: { type: 'string' }, host: { type: 'string' }, pki: { type: 'string' }, work: { type: 'string' } },
@@ -67,6 +69,23 @@ async function scenario(name, body) {
 const started = Date.now();
 let browser = await B.launch(run);
 console.log(`${kind}: started with the extension in ${((Date.now() - started) / 1000).toFixed(1)} s`);
+const PIN = '1234';
+// Each scenario may answer Korvane's windows its own way; by default the user allows and signs.
+const byDefault = (view) => (view.state === 'permission' ? { allow: true } : { sign: true, pin: PIN });
+let policy = byDefault;
+let answers = W.autoAnswer(browser, { decide: (view, log) => policy(view, log) });
+
+// Runs body with windows answered by decide; resolves with body's result and the views answered.
+async function answering(decide, body) {
+  policy = decide;
+  const from = answers.log.length;
+  try {
+    const result = await body();
+    return { result, views: answers.log.slice(from) };
+  } finally {
+    policy = byDefault;
+  }
+}
 try {
   for (const name of ['listing', 'signing', 'pin', 'errors', 'frames']) {
     await scenario(name, () => B.runPage(browser, server.url(page(name))));
