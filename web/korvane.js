@@ -42,13 +42,8 @@
         host_disconnected: 'host disconnected: korvane-host ended the connection',
         extension_restarted: 'extension restarted: the Korvane extension was restarted',
         closed: 'closed: this signer was closed',
-        not_allowed: 'not allowed: the user did not allow this site to use the signing certificates',
-        cancelled: 'cancelled: the user cancelled in Korvane\'s window',
-        timeout: 'timeout: no answer in time',
         pin_in_page: 'PIN in page: Korvane asks for the PIN in its own window; call signPkcs1 alone, without ' +
             'processPinChar, deletePinChar or pin',
-        malformed: 'malformed: the arguments cannot be sent (a BigInt, a cycle, or values nested deeper than ' +
-            '32)',
         session_lost: 'session lost: the page came back from the browser\'s cache; the next call opens a new ' +
             'session'
     };
@@ -65,7 +60,8 @@
         this.name = 'KorvaneError';
         this.code = code;
         // Faults of the path have their own text; the signer's own faults (script_error, unknown_member,
-        // too_large, bad_origin and the like) carry the signer's text.
+        // too_large, bad_origin and the like) and the extension's answers (not_allowed, cancelled, timeout)
+        // carry their own.
         this.message = text ? (detail ? text + ' (' + detail + ')' : text) : (detail || code);
         this.detail = detail || '';
     }
@@ -281,7 +277,9 @@
             // Resolves with the reply; waitsForUser leaves the time limit to the extension's window.
             request: function (message, waitsForUser, timeout) {
                 var problem = unsendable(message);
-                if (problem) return Promise.resolve({ ok: false, error: { code: 'malformed', message: problem } });
+                if (problem) {
+                    return Promise.resolve({ ok: false, error: { code: 'malformed', message: 'malformed: ' + problem } });
+                }
                 var id = ++nextId;
                 message.id = id;
                 return new Promise(function (resolve) {
@@ -294,7 +292,7 @@
                     };
                     if (!waitsForUser) {
                         timer = setTimeout(function () {
-                            settle(id, { ok: false, error: { code: 'timeout', message: 'korvane-host did not answer' } });
+                            settle(id, { ok: false, error: { code: 'timeout', message: 'timeout: korvane-host did not answer' } });
                         }, timeout || REQUEST_TIMEOUT);
                     }
                     channel.post(message);

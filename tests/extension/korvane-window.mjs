@@ -81,8 +81,10 @@ export async function waitForWindow(browser, { timeout = 15000, known = [], stat
   throw new Error(`no Korvane window within ${timeout} ms`);
 }
 
+// The click runs just after the evaluation returns: a click that closes the window would otherwise leave
+// the evaluation without an answer.
 async function click(page, selector) {
-  await page.$eval(selector, (button) => button.click());
+  await page.$eval(selector, (button) => { setTimeout(() => button.click(), 0); });
 }
 
 export async function allow(page, { remember = false } = {}) {
@@ -160,29 +162,42 @@ export function autoAnswer(browser, { decide, pin } = {}) {
   };
 }
 
-// Runs fn (a function of no arguments, evaluated in an extension page) with the extension's own rights,
-// e.g. to write its storage. Chromium opens the options page for it; Firefox cannot navigate to an
-// extension URL, so an open Korvane window (or options page) serves.
-export async function inExtension(browser, kind, fn, arg) {
+// Runs fn (evaluated in an extension page, with arg) with the extension's own rights, e.g. to write its
+// storage. Chromium opens the options page for it. Firefox cannot navigate to an extension URL, so an open
+// Korvane window or options page serves; when none is open, `via` (a web page of an origin not allowed yet)
+// asks for one with a request of its own, which is cancelled afterwards.
+export async function inExtension(browser, kind, fn, arg, { via } = {}) {
   let page = (await findPages(browser, OPTIONS_PAGE))[0] || (await findPages(browser))[0];
   let opened = null;
+  let asked = null;
   if (!page && kind === 'chromium') {
     opened = page = await browser.newPage();
     await page.goto(`chrome-extension://${CHROMIUM_ID}/${OPTIONS_PAGE}`);
+  } else if (!page && via) {
+    const known = await findPages(browser);
+    await via.evaluate(() => window.postMessage({ korvane: 'page', id: 990001, type: 'open', params: {} }, location.origin));
+    asked = page = (await waitForWindow(browser, { known })).page;
   }
   if (!page) throw new Error('no extension page open to run in');
   try {
     return await page.evaluate(fn, arg);
   } finally {
     if (opened) await opened.close();
+    if (asked) await closeWindow(asked);
   }
 }
 
-// The options page (opened from an extension page in Firefox, by URL in Chromium).
-export async function openOptions(browser, kind) {
+// The options page (by URL in Chromium; Firefox opens it from a Korvane window, see inExtension).
+export async function openOptions(browser, kind, { via } = {}) {
   const open = (await findPages(browser, OPTIONS_PAGE))[0];
   if (open) return open;
-  await inExtension(browser, kind, () => (globalThis.browser || globalThis.chrome).runtime.openOptionsPage());
+  if (kind === 'chromium') {
+    const page = await browser.newPage();
+    await page.goto(`chrome-extension://${CHROMIUM_ID}/${OPTIONS_PAGE}`);
+    return page;
+  }
+  await inExtension(browser, kind, () => (globalThis.browser || globalThis.chrome).runtime.openOptionsPage(),
+                    undefined, { via });
   const deadline = Date.now() + 10000;
   while (Date.now() < deadline) {
     const page = (await findPages(browser, OPTIONS_PAGE))[0];
@@ -200,9 +215,9 @@ export const removeSite = (options, origin) =>
 
 // How long a window waits for an answer (ms); null restores the 2 minutes. Written into the extension's
 // storage from its own page: no web page can reach it.
-export function setWindowTimeout(browser, kind, ms) {
+export function setWindowTimeout(browser, kind, ms, { via } = {}) {
   return inExtension(browser, kind, (value) => {
     const storage = (globalThis.browser || globalThis.chrome).storage.local;
     return value === null ? storage.remove('windowTimeout') : storage.set({ windowTimeout: value });
-  }, ms);
+  }, ms, { via });
 }

@@ -87,28 +87,63 @@ async function answering(decide, body) {
   }
 }
 try {
-  for (const name of ['listing', 'signing', 'pin', 'errors', 'frames']) {
+  for (const name of ['listing', 'signing', 'errors', 'frames']) {
     await scenario(name, () => B.runPage(browser, server.url(page(name))));
   }
 
-  // The PIN typed on 127.0.0.1 does not sign for localhost, neither in another tab nor in the same tab after
-  // it went to localhost, and clearing PINs there leaves 127.0.0.1's PIN in place.
+  // The card's PIN typed in Korvane's window: a wrong one first (the window stays, saying so), then the
+  // right one; the next signature asks for it again. The window shows what the host knows of the key.
+  await scenario('pin', async () => {
+    let typed = 0;
+    const { result, views } = await answering((view) => {
+      if (view.state === 'permission') return { allow: true };
+      return { sign: true, pin: typed++ === 0 ? '9999' : PIN };
+    }, () => B.runPage(browser, server.url(page('pin'))));
+    if (result.verdict !== 'PASS') return result;
+    const confirms = views.filter((v) => v.state === 'confirm');
+    const hash = result.results.find(([k]) => k === 'signature')[1].split(' ')[2];
+    const problems = [];
+    if (confirms.length !== 3) problems.push(`${confirms.length} confirmations instead of 3`);
+    if (!confirms.every((v) => v.pinShown && v.subject.includes('Card Holder') && v.issuer.includes('Korvane Test'))) {
+      problems.push('a confirmation without the PIN field or the certificate');
+    }
+    if (confirms[0] && (confirms[0].algorithm !== 'SHA-256' ||
+                        confirms[0].hash.toLowerCase() !== Buffer.from(hash, 'base64').toString('hex'))) {
+      problems.push(`the first shows ${confirms[0].algorithm} ${confirms[0].hash}`);
+    }
+    if (confirms[1] && !/^wrong PIN/.test(confirms[1].pinStatus)) problems.push(`after a wrong PIN: "${confirms[1].pinStatus}"`);
+    if (confirms[2] && confirms[2].pinStatus !== '') problems.push(`the next signature: "${confirms[2].pinStatus}"`);
+    return problems.length ? { ...result, verdict: `FAIL: ${problems.join('; ')}` } : result;
+  });
+
+  // No PIN outlives its signature, on any origin: another origin's window asks for it (and is cancelled),
+  // in another tab and in the same tab, and the first origin's next signature asks again.
   await scenario('second-origin', async () => {
     const url = server.url(page('origin'));
     const other = server.url(page('origin'), 'localhost');
-    const first = await B.runPage(browser, url, { environment: 'role=first', keepOpen: true });
-    if (first.verdict !== 'PASS') return first;
-    const second = await B.runPage(browser, other, { environment: 'role=second' });
-    if (second.verdict !== 'PASS') return { ...second, verdict: `another tab: ${second.verdict}` };
-    const again = await first.page.evaluate(() => window.signAgain());
-    if (again.length !== 344 || again.lastError !== 0) {
-      return { ...first, verdict: `FAIL: the first origin lost its PIN (lastError ${again.lastError})` };
+    const { result, views } = await answering((view) => {
+      if (view.state === 'permission') return { allow: true };
+      return view.site.includes('localhost') ? { cancel: true } : { sign: true, pin: PIN };
+    }, async () => {
+      const first = await B.runPage(browser, url, { environment: 'role=first', keepOpen: true });
+      if (first.verdict !== 'PASS') return first;
+      const second = await B.runPage(browser, other, { environment: 'role=second' });
+      if (second.verdict !== 'PASS') return { ...second, verdict: `another tab: ${second.verdict}` };
+      const again = await first.page.evaluate(() => window.signAgain());
+      if (again.length !== 344 || again.lastError !== 0) {
+        return { ...first, verdict: `FAIL: the first origin could not sign again (lastError ${again.lastError})` };
+      }
+      const same = await B.runPage(browser, other, { environment: 'role=second', reuse: first.page });
+      if (same.verdict !== 'PASS') return { ...same, verdict: `the same tab: ${same.verdict}` };
+      const hash = first.results.find(([k]) => k === 'signature')[1].split(' ')[2];
+      const results = [...first.results, ['signature', `card sha256 ${hash} ${again.signature}`], ['expect-signatures', '2']];
+      return { verdict: 'PASS', results, logs: [...first.logs, ...second.logs, ...same.logs] };
+    });
+    const confirms = views.filter((v) => v.state === 'confirm');
+    if (result.verdict === 'PASS' && (confirms.length !== 4 || !confirms.every((v) => v.pinShown))) {
+      return { ...result, verdict: `FAIL: ${confirms.length} confirmations, each must ask for the PIN` };
     }
-    const same = await B.runPage(browser, other, { environment: 'role=second', reuse: first.page });
-    if (same.verdict !== 'PASS') return { ...same, verdict: `the same tab: ${same.verdict}` };
-    const hash = first.results.find(([k]) => k === 'signature')[1].split(' ')[2];
-    const results = [...first.results, ['signature', `card sha256 ${hash} ${again.signature}`], ['expect-signatures', '2']];
-    return { verdict: 'PASS', results, logs: [...first.logs, ...second.logs, ...same.logs] };
+    return result;
   });
 
   // A tab's host ends with the tab: no host is left behind by the pages before either.
@@ -150,6 +185,7 @@ try {
 
   // Chromium starts again without the extension; Firefox removes the temporary add-on it installed.
   await scenario('extension-missing', async () => {
+    await answers.stop();
     if (kind === 'chromium') {
       await browser.close();
       const bare = B.makeRun(work, kind, { hostPath: run.hostPath, pkiDir: pki, name: 'chromium-bare' });
@@ -160,6 +196,7 @@ try {
     return B.runPage(browser, server.url(page('absent')), { environment: 'expect=extension_missing', timeout: 20000 });
   });
 } finally {
+  await answers.stop();
   await browser.close().catch(() => {});
   server.close();
 }
