@@ -32,12 +32,14 @@ let loading = null;
 
 function load() {
   if (!loading) {
-    const session = ext.storage.session ? ext.storage.session.get('tabs') : Promise.resolve({});
-    loading = Promise.all([ext.storage.local.get(['sites', 'windowTimeout']), session]).then(([local, kept]) => {
-      for (const site of local.sites || []) settings.sites.add(site);
-      applyTimeout(local.windowTimeout);
-      for (const [tab, origin] of Object.entries((kept && kept.tabs) || {})) settings.tabAllowed.set(Number(tab), origin);
-    }, () => {});
+    // Each part on its own: what cannot be read is asked of the user again.
+    const session = ext.storage.session ? ext.storage.session.get('tabs').catch(() => ({})) : Promise.resolve({});
+    const local = ext.storage.local.get(['sites', 'windowTimeout']).catch(() => ({}));
+    loading = Promise.all([local, session]).then(([stored, kept]) => {
+      for (const site of stored.sites || []) settings.sites.add(site);
+      applyTimeout(stored.windowTimeout);
+      for (const [tab, origin] of Object.entries(kept.tabs || {})) settings.tabAllowed.set(Number(tab), origin);
+    });
   }
   return loading;
 }
