@@ -62,6 +62,8 @@ export interface ConnectOptions {
   pluginTimeout?: number;
   /** Where the plug-in's <object> goes (default the body). */
   container?: Element;
+  /** Extension path: ms to wait for a call that does not wait for the user (default 30000), then timeout. */
+  requestTimeout?: number;
 }
 
 export type SignerEvent = 'echo' | 'test' | 'onecho' | 'ontest' | (string & {});
