@@ -30,10 +30,15 @@ export async function findPages(browser, name = WINDOW_PAGE) {
   }
   const found = [];
   for (const page of await browser.pages()) {
-    if (wanted(await locationOf(page))) found.push(page);
+    if (webPages.has(page)) continue;
+    const url = await locationOf(page);
+    // A tab that shows a web page never turns into an extension page: it is not asked again.
+    if (url && /^https?:/.test(url)) webPages.add(page);
+    else if (wanted(url)) found.push(page);
   }
   return found;
 }
+const webPages = new WeakSet();
 
 // What the window shows now, or null once it is closed.
 export async function readWindow(page) {
@@ -128,6 +133,7 @@ export function autoAnswer(browser, { decide, pin } = {}) {
         continue;
       }
       last = view.serial;
+      view.seenAt = Date.now();
       log.push(view);
       const answer = policy(view, log);
       if (!answer) return;

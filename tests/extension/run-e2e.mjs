@@ -41,7 +41,9 @@ function check(name, result) {
 }
 
 // Runs one scenario; it resolves with { verdict, results, logs } like runPage.
+// KORVANE_E2E_ONLY (a regular expression) runs only the scenarios it names, when working on one.
 async function scenario(name, body) {
+  if (process.env.KORVANE_E2E_ONLY && !new RegExp(process.env.KORVANE_E2E_ONLY).test(name)) return;
   count++;
   const start = Date.now();
   let result;
@@ -70,8 +72,9 @@ const started = Date.now();
 let browser = await B.launch(run);
 console.log(`${kind}: started with the extension in ${((Date.now() - started) / 1000).toFixed(1)} s`);
 const PIN = '1234';
-// Each scenario may answer Korvane's windows its own way; by default the user allows and signs.
-const byDefault = (view) => (view.state === 'permission' ? { allow: true } : { sign: true, pin: PIN });
+// Each scenario may answer Korvane's windows its own way; by default the user allows each site once, for
+// good, and signs.
+const byDefault = (view) => (view.state === 'permission' ? { allow: true, remember: true } : { sign: true, pin: PIN });
 let policy = byDefault;
 let answers = W.autoAnswer(browser, { decide: (view, log) => policy(view, log) });
 
@@ -96,7 +99,7 @@ try {
   await scenario('pin', async () => {
     let typed = 0;
     const { result, views } = await answering((view) => {
-      if (view.state === 'permission') return { allow: true };
+      if (view.state === 'permission') return { allow: true, remember: true };
       return { sign: true, pin: typed++ === 0 ? '9999' : PIN };
     }, () => B.runPage(browser, server.url(page('pin'))));
     if (result.verdict !== 'PASS') return result;
@@ -122,7 +125,7 @@ try {
     const url = server.url(page('origin'));
     const other = server.url(page('origin'), 'localhost');
     const { result, views } = await answering((view) => {
-      if (view.state === 'permission') return { allow: true };
+      if (view.state === 'permission') return { allow: true, remember: true };
       return view.site.includes('localhost') ? { cancel: true } : { sign: true, pin: PIN };
     }, async () => {
       const first = await B.runPage(browser, url, { environment: 'role=first', keepOpen: true });
@@ -139,6 +142,7 @@ try {
       const results = [...first.results, ['signature', `card sha256 ${hash} ${again.signature}`], ['expect-signatures', '2']];
       return { verdict: 'PASS', results, logs: [...first.logs, ...second.logs, ...same.logs] };
     });
+    if (process.env.KORVANE_E2E_VERBOSE) console.log(views.map((v) => `${v.seenAt} ${v.state} ${v.site}`).join('\n'));
     const confirms = views.filter((v) => v.state === 'confirm');
     if (result.verdict === 'PASS' && (confirms.length !== 4 || !confirms.every((v) => v.pinShown))) {
       return { ...result, verdict: `FAIL: ${confirms.length} confirmations, each must ask for the PIN` };
