@@ -92,7 +92,8 @@ TEST(HostEngineTest, TheExtensionsDescriptionsAndOneSignaturePerPin) {
                                                   {"pinState", "unknown"}}));
     for (const auto& [id, octets, error] :
          {std::tuple{good, std::size_t{33}, 3}, std::tuple{good, std::size_t{0}, 3},
-          std::tuple{std::string("CN=Nobody-AQ=="), std::size_t{32}, 2}}) {
+          std::tuple{std::string("CN=Nobody-AQ=="), std::size_t{32}, 2},
+          std::tuple{std::string("no separator"), std::size_t{32}, 12}}) {
         const json refused = describe(id, octets);
         EXPECT_TRUE(refused["result"].is_null()) << id << " " << octets;
         EXPECT_EQ(refused["state"]["lastError"], error) << id << " " << octets;

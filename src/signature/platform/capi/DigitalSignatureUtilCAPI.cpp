@@ -385,6 +385,7 @@ std::optional<DigitalSignatureUtil::SignatureSummary> DigitalSignatureUtilCAPI::
     std::string id, std::string data) {
     setErrorCode(ErrorCode::None);
     failure_ = 0;
+    bool identified = false;
     std::optional<SignatureSummary> summary;
     std::vector<BYTE> hash(kMaxHashOctets, 0);
     DWORD hashSize = kMaxHashOctets;
@@ -402,6 +403,7 @@ std::optional<DigitalSignatureUtil::SignatureSummary> DigitalSignatureUtilCAPI::
         }
         setErrorCode(ErrorCode::InvalidEncoding);
     } else if (auto parsed = parseCertificateIdentifier(id)) {
+        identified = true;
         StoreHandle store = openStore(L"My");
         if (!store) {
             setErrorCode(ErrorCode::OperationFailed);
@@ -432,8 +434,9 @@ std::optional<DigitalSignatureUtil::SignatureSummary> DigitalSignatureUtilCAPI::
         }
     }
     if (!summary) {
+        // Not in the store, or an identifier that does not parse: refused as signPkcs1 refuses it.
         if (errorCode() == ErrorCode::None) {
-            setErrorCode(ErrorCode::CertificateNotFound);
+            setErrorCode(identified ? ErrorCode::CertificateNotFound : ErrorCode::OperationFailed);
         }
         captureLowLevelError();
     }

@@ -405,8 +405,9 @@ std::optional<DigitalSignatureUtil::SignatureSummary> DigitalSignatureUtilNSS::d
         }
     }
     if (!summary) {
+        // An identifier that does not parse: refused as signPkcs1 refuses it.
         if (errorCode() == ErrorCode::None) {
-            setErrorCode(ErrorCode::CertificateNotFound);
+            setErrorCode(ErrorCode::OperationFailed);
         }
         captureLowLevelError();
     }
