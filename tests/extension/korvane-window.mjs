@@ -119,12 +119,14 @@ export function autoAnswer(browser, { decide, pin } = {}) {
   const policy = decide || ((view) => (view.state === 'permission' ? { allow: true } : { sign: true, pin }));
   const log = [];
   const driving = new Set();
+  // The last view answered in each window, kept across drives of the same window.
+  const answered = new WeakMap();
   let running = true;
   const errors = [];
 
   async function drive(page) {
-    let last = null;
     while (running) {
+      const last = answered.get(page);
       const view = await waitForState(page, ['permission', 'confirm', 'done'], 600000).catch(() => null);
       if (!view || view.state === 'done') return;
       // The same view again means the answer has not been taken up yet.
@@ -132,7 +134,7 @@ export function autoAnswer(browser, { decide, pin } = {}) {
         await sleep(30);
         continue;
       }
-      last = view.serial;
+      answered.set(page, view.serial);
       view.seenAt = Date.now();
       log.push(view);
       const answer = policy(view, log);
@@ -150,7 +152,8 @@ export function autoAnswer(browser, { decide, pin } = {}) {
         for (const page of await findPages(browser)) {
           if (driving.has(page)) continue;
           driving.add(page);
-          drive(page).catch((e) => errors.push(e));
+          // A window still loading cannot be read yet: once its drive ends, it is found again while open.
+          drive(page).catch((e) => errors.push(e)).finally(() => driving.delete(page));
         }
       } catch (e) {
         // A page closed while it was listed; the next round lists again.
