@@ -230,3 +230,31 @@ export function setWindowTimeout(browser, kind, ms, { via } = {}) {
     return value === null ? storage.remove('windowTimeout') : storage.set({ windowTimeout: value });
   }, ms, { via });
 }
+
+// Resolves once the window is closed.
+export async function waitClosed(page, timeout = 5000) {
+  const deadline = Date.now() + timeout;
+  while (Date.now() < deadline) {
+    if (!(await readWindow(page))) return;
+    await sleep(50);
+  }
+  throw new Error(`Korvane's window was still open after ${timeout} ms`);
+}
+
+// The extension's base URL (chrome-extension://ID/ or moz-extension://UUID/), read from one of its pages.
+export const extensionBase = (page) => page.evaluate(() => new URL('/', location.href).href);
+
+// The sites the options page lists, read again after a reload until wanted(sites) holds (the list fills
+// in from storage after the page loads); resolves with the last list read.
+export async function sitesAfterReload(options, wanted, timeout = 5000) {
+  await options.evaluate(() => setTimeout(() => location.reload(), 0));
+  await sleep(300);
+  const deadline = Date.now() + timeout;
+  let sites = null;
+  while (Date.now() < deadline) {
+    sites = await listedSites(options).catch(() => sites);
+    if (sites && wanted(sites)) break;
+    await sleep(100);
+  }
+  return sites;
+}
