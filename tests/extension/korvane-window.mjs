@@ -111,7 +111,7 @@ export async function closeWindow(page) {
   await page.evaluate(() => window.close()).catch(() => {});
 }
 
-// Answers every Korvane window that appears until stop(): decide(view, log) returns
+// Answers every Korvane window that appears until stop(): decide(view, log, page) returns (or resolves with)
 //   { allow: true, remember }, { deny: true }, { sign: true, pin }, { cancel: true }, or null to leave it.
 // The default allows without remembering and signs with `pin` (for windows that ask for one).
 // log holds each view answered, in order: tests check what the windows showed.
@@ -137,7 +137,7 @@ export function autoAnswer(browser, { decide, pin } = {}) {
       answered.set(page, view.serial);
       view.seenAt = Date.now();
       log.push(view);
-      const answer = policy(view, log);
+      const answer = await policy(view, log, page);
       if (!answer) return;
       if (answer.allow) await allow(page, answer);
       else if (answer.deny) await deny(page);
