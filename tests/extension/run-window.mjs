@@ -40,7 +40,7 @@ const quiet = B.makeRun(work, kind, {
   hostPath: resolve(opt.host), pkiDir: B.copyStore(pki, join(work, `pki-${kind}-quiet`)), name: `${kind}-quiet` });
 const PAGE = 'tests/extension/pages/calls.html';
 const origin = new URL(server.url(PAGE)).origin;
-const shownAfter = []; // ms from a page's request to its window being ready
+const shownAfter = []; // ms from a page's request to its window loaded
 let failures = 0;
 let count = 0;
 
