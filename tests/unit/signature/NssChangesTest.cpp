@@ -2,6 +2,11 @@
 // result: every change to the database or the tokens shows in the next request of every engine.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -306,4 +311,86 @@ TEST_F(NssChangesTest, TwoCertificatesOfOneCardShareItsTriesAndABlockedCardIsLef
         EXPECT_NE(engine.getLastErrorMessage(), "");
     }
     EXPECT_EQ(counter.presented, presented);
+}
+
+namespace {
+
+// Another process holding an exclusive SQLite transaction on a database file until the object goes: the
+// write lock SQLite takes then on the pending byte and the shared range at 1 GiB (rollback journal).
+class ExclusiveTransaction {
+  public:
+    explicit ExclusiveTransaction(const std::string& file) {
+        int ready[2];
+        EXPECT_EQ(pipe(ready), 0);
+        EXPECT_EQ(pipe(release_), 0);
+        child_ = fork();
+        if (child_ == 0) {
+            close(release_[1]);  // so that the parent's close ends the wait
+            const int fd = open(file.c_str(), O_RDWR);
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            lock.l_start = 0x40000000;
+            lock.l_len = 512;
+            const char status = fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
+            (void)!write(ready[1], &status, 1);
+            char done;
+            (void)!read(release_[0], &done, 1);
+            _exit(0);
+        }
+        close(ready[1]);
+        close(release_[0]);
+        char status = 0;
+        EXPECT_EQ(read(ready[0], &status, 1), 1);
+        EXPECT_EQ(status, 'y') << "the lock was not taken";
+        close(ready[0]);
+    }
+    ~ExclusiveTransaction() {
+        close(release_[1]);
+        int status = 0;
+        waitpid(child_, &status, 0);
+    }
+
+  private:
+    int release_[2] = {-1, -1};
+    pid_t child_ = -1;
+};
+
+}  // namespace
+
+TEST_F(NssChangesTest, AStoreThatCannotBeReadIsAnErrorWithinSecondsAndTheNextRequestListsAsUsual) {
+    const std::string good = pki.id("good");
+    const std::string root = pki.value("ROOT_NAME");
+    auto quickly = [](auto&& request) {
+        const auto start = std::chrono::steady_clock::now();
+        request();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    };
+    // An engine that listed before the lock; a write just before it makes the stores be read again.
+    ASSERT_TRUE(lists(*first, good));
+    {
+        certutil({"-M", "-n", "good", "-t", "u,u,u"});
+        ExclusiveTransaction lock(database() + "/cert9.db");
+        quickly([&] { EXPECT_EQ(first->getDigitalSignatureCertificates(root), ""); });
+        EXPECT_EQ(first->getLastError(), 12);
+        EXPECT_EQ(first->getLastLowLevelError(), SEC_ERROR_BAD_DATABASE);
+        EXPECT_NE(first->getLastErrorMessage(), "");
+        quickly([&] { EXPECT_EQ(sign(*first, good), ""); });
+        EXPECT_EQ(first->getLastError(), 12);
+    }
+    EXPECT_TRUE(lists(*first, good));
+    EXPECT_NE(sign(*second, good), "");
+
+    // A process that opens the database while it is locked.
+    first.reset();
+    second.reset();
+    DigitalSignatureUtil::releaseSharedState();
+    {
+        ExclusiveTransaction lock(database() + "/cert9.db");
+        DigitalSignatureUtilNSS engine;
+        quickly([&] { EXPECT_EQ(engine.getDigitalSignatureCertificates(root), ""); });
+        EXPECT_EQ(engine.getLastError(), 12);
+    }
+    DigitalSignatureUtilNSS engine;
+    EXPECT_TRUE(lists(engine, good));
 }

@@ -71,6 +71,11 @@ bool DigitalSignatureUtilNSS::ensureDatabase() {
     if (!fileExists(directory + "/cert9.db")) {
         return true;  // no database: every store is empty
     }
+    // Opening under another program's lock would wait long and then fail.
+    if (!NssDatabase::waitUntilReadable(directory)) {
+        PR_SetError(SEC_ERROR_BAD_DATABASE, 0);
+        return false;
+    }
     database_ = NssDatabase::forDirectory(directory);
     return database_ != nullptr;
 }

@@ -70,7 +70,7 @@ class DigitalSignatureUtilNSS : public DigitalSignatureUtil {
     class Request {
       public:
         explicit Request(DigitalSignatureUtilNSS& engine);
-        bool storesOpen() const { return open_; }
+        bool storesOpen() const { return open_ && (!hold_ || hold_->readable()); }
         const Stores& stores();
         NssDatabase* database() const { return database_; }
 

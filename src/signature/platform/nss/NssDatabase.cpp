@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include <certdb.h>
 #include <prerror.h>
@@ -45,6 +47,45 @@ std::shared_ptr<NssDatabase>& keptDatabase() {
 }
 
 }  // namespace
+
+bool NssDatabase::writeLocked(const std::string& file) {
+    // SQLite (rollback journal) takes its locks on a range of bytes at 1 GiB: the pending byte, the
+    // reserved byte and the shared range. A writer about to commit, or holding an exclusive transaction,
+    // write-locks the pending byte or the shared range, and every reader then waits for it.
+    constexpr off_t kPendingByte = 0x40000000;
+    constexpr off_t kLockRange = 512;
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct flock probe {};
+    probe.l_type = F_RDLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = kPendingByte;
+    probe.l_len = kLockRange;
+    const bool locked = fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+    close(fd);
+    return locked;
+}
+
+bool NssDatabase::waitUntilReadable(const std::string& directory) {
+    // NSS would wait far longer (half a minute and more) and then answer as if the store were empty; a
+    // commit holds its lock for milliseconds, so what holds it longer than this is a store that cannot be
+    // read now.
+    constexpr auto kPatience = std::chrono::milliseconds(1000);
+    constexpr auto kPoll = std::chrono::milliseconds(50);
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    for (;;) {
+        const bool locked = writeLocked(directory + "/cert9.db") || writeLocked(directory + "/key4.db");
+        if (!locked) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(kPoll);
+    }
+}
 
 std::shared_ptr<NssDatabase> NssDatabase::forDirectory(const std::string& directory) {
     const std::lock_guard lock(registryLock());
@@ -95,8 +136,12 @@ NssDatabase::~NssDatabase() {
 
 NssDatabase::Request::Request(NssDatabase& database) : lock_(database.lock_), database_(database) {
     if (database_.depth_++ == 0) {
-        database_.refresh();
+        database_.readable_ = database_.refresh();
     }
+}
+
+bool NssDatabase::Request::readable() const {
+    return database_.readable_;
 }
 
 NssDatabase::Request::~Request() {
@@ -158,14 +203,22 @@ NssDatabase::State NssDatabase::currentState() const {
     return state;
 }
 
-void NssDatabase::refresh() {
+bool NssDatabase::refresh() {
+    if (!waitUntilReadable(directory_)) {
+        // Nothing read under the lock is kept, and the next request looks at everything again.
+        dropKept();
+        stateKnown_ = false;
+        PR_SetError(SEC_ERROR_BAD_DATABASE, 0);
+        return false;
+    }
     State state = currentState();
     if (stateKnown_ && state == state_) {
-        return;
+        return true;
     }
     dropKept();
     state_ = std::move(state);
     stateKnown_ = true;
+    return true;
 }
 
 void NssDatabase::dropKept() {

@@ -71,6 +71,9 @@ class NssDatabase {
         ~Request();
         Request(const Request&) = delete;
         Request& operator=(const Request&) = delete;
+        // False when the database files were held by another program's write lock for longer than
+        // a request waits: nothing is kept from it, and the NSS error is set.
+        bool readable() const;
 
       private:
         std::unique_lock<std::recursive_mutex> lock_;
@@ -114,13 +117,20 @@ class NssDatabase {
         bool operator==(const State&) const = default;
     };
     State currentState() const;
-    void refresh();
+    bool refresh();
+    static bool writeLocked(const std::string& file);
 
+  public:
+    // Waits a little while another program write-locks the database files; false when they stay locked.
+    static bool waitUntilReadable(const std::string& directory);
+
+  private:
     std::string directory_;
     std::recursive_mutex lock_;
     int depth_ = 0;
     State state_;
     bool stateKnown_ = false;
+    bool readable_ = true;
     ContextPtr context_;  // declared before what is kept, so it closes after every reference is released
     std::unique_ptr<Stores> stores_;
     std::map<std::string, KeptKey> keys_;
