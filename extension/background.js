@@ -240,7 +240,6 @@ function signWithPin(tab, win, pin) {
   const request = { type: 'sign', certificate: job.certificate, hash: job.hash };
   if (pin) request.pin = pin;
   win.busy = true;
-  show(win, { state: 'busy' });
   toHost(job.page, request, (reply) => {
     win.busy = false;
     const state = reply.state || {};
@@ -268,6 +267,8 @@ function signWithPin(tab, win, pin) {
     }
     finishWindow(tab, win, 0);
   });
+  // The request leaves first: the host signs while the window redraws.
+  if (win.busy) show(win, { state: 'busy' });
 }
 
 function answerPage(page, reply) {
