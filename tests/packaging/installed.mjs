@@ -1,15 +1,17 @@
 #!/usr/bin/env node
 // One browser started through its system launcher with only what a package installed: signs on an https
-// page with the fixture store (signatures checked by tests/browser/check-results), or, with --expect
-// absent, finds no Korvane extension.
+// page with the fixture store, answering Korvane's window as a user does (Allow for the site, then Sign for
+// each signature; signatures checked by tests/browser/check-results), or, with --expect absent, finds no
+// Korvane extension.
 //
 // Usage: installed.mjs --browser chromium|firefox --profile DIR --pki STORE --tls DIR [--expect signs|absent]
 //   DIR under --tls holds key.pem and cert.pem for the server; the profile is used as it is (it may exist).
 import { spawnSync } from 'node:child_process';
 import { mkdirSync, readFileSync } from 'node:fs';
-import { join, resolve } from 'node:path';
+import { basename, join, resolve } from 'node:path';
 import { parseArgs } from 'node:util';
 import * as B from '../extension/browsers.mjs';
+import * as W from '../extension/korvane-window.mjs';
 
 const { values: opt } = parseArgs({
   options: { browser: { type: 'string' }, profile: { type: 'string' }, pki: { type: 'string' },
@@ -21,7 +23,10 @@ mkdirSync(profile, { recursive: true });
 const tls = { key: readFileSync(join(opt.tls, 'key.pem')), cert: readFileSync(join(opt.tls, 'cert.pem')) };
 const server = await B.startServer({ tls });
 const run = { kind: opt.browser, profile, home: join(pki, 'home'), pkiDir: pki };
-const name = `${opt.browser}.installed.${opt.expect}`;
+// Named after the profile: two runs of one browser side by side keep their results apart.
+const name = `${basename(profile)}.installed.${opt.expect}`;
+// The fixture store's PIN, typed in Korvane's window when the key asks for one.
+const PIN = '1234';
 const started = Date.now();
 const browser = await B.launch(run, { installed: true });
 let ok = false;
@@ -35,13 +40,40 @@ try {
   } else {
     // A browser through its launcher can take seconds to bring an installed extension up: the first page
     // may come before it.
+    const answers = W.autoAnswer(browser, { pin: PIN });
     let result;
-    for (let tries = 0; tries < 4 && !ok; tries++) {
-      result = await B.runPage(browser, server.url('tests/extension/pages/signing.html'));
-      ok = result.verdict === 'PASS';
-      if (!ok) await new Promise((done) => setTimeout(done, 2000));
+    let views = [];
+    try {
+      for (let tries = 0; tries < 4 && !ok; tries++) {
+        const from = answers.log.length;
+        result = await B.runPage(browser, server.url('tests/extension/pages/signing.html'));
+        views = answers.log.slice(from);
+        ok = result.verdict === 'PASS';
+        if (!ok) await new Promise((done) => setTimeout(done, 2000));
+      }
+    } finally {
+      await answers.stop();
     }
     detail = result.logs.filter((l) => !l.startsWith('ok ')).join('\n') + `\nverdict: ${result.verdict}`;
+    detail += answers.errors.map((e) => `\nKorvane's window: ${e.message}`).join('');
+    if (ok) {
+      // The user was asked once for the page's own site, and confirmed each signature the page got, seeing
+      // the hash that was signed (the page also signs once after its refusals without reporting it).
+      const site = new URL(server.url('')).origin;
+      const asked = views.filter((v) => v.state === 'permission');
+      const confirmed = views.filter((v) => v.state === 'confirm');
+      const shown = new Set(confirmed.map((v) => v.hash.toLowerCase()));
+      const hashes = result.results.filter(([k]) => k === 'signature')
+        .map(([, v]) => Buffer.from(v.split(' ')[2], 'base64').toString('hex'));
+      const problems = views.filter((v) => v.site !== site).map((v) => `a ${v.state} window for ${v.site}`);
+      if (asked.length !== 1) problems.push(`${asked.length} permission windows`);
+      if (confirmed.length !== hashes.length + 1) problems.push(`${confirmed.length} confirmations`);
+      problems.push(...hashes.filter((h) => !shown.has(h)).map((h) => `${h} signed unseen`));
+      if (problems.length) {
+        ok = false;
+        detail = `Korvane's window on ${site}: ${problems.join(', ')}`;
+      }
+    }
     if (ok) {
       const file = join(profile, '..', `${name}.results`);
       B.writeResults(file, result.results);
