@@ -122,6 +122,7 @@ TEST_F(NssCardTest, PinDialogueFollowsTheCardsCounter) {
     engine.setPin(sign, card.pin());
     signsAndVerifies("CARD_SIGN_CERT", "sha256", 32);
     EXPECT_EQ(card.pinTriesLeft(), 3);
+    EXPECT_EQ(engine.getPinState(sign), PinState::Ok) << "no last-try warning after a success";
 }
 
 TEST_F(NssCardTest, PukUnblockReturnsTheCardToUse) {

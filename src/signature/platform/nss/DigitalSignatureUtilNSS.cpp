@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <queue>
 #include <set>
 
@@ -45,6 +46,34 @@ bool fileExists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
 }
+
+// The tokens (by insertion) whose last PIN from this process was accepted. OpenSC does not read the
+// card's counter again after a VERIFY that succeeded, so the token's flags may still say "final try"
+// while the card has all its tries back; such a flag is stale until the token refuses a PIN again.
+class AcceptedTokens {
+  public:
+    static AcceptedTokens& process() {
+        static AcceptedTokens tokens;
+        return tokens;
+    }
+    void accepted(const std::string& token, std::int64_t insertion) {
+        const std::lock_guard guard(lock_);
+        tokens_[token] = insertion;
+    }
+    void refused(const std::string& token) {
+        const std::lock_guard guard(lock_);
+        tokens_.erase(token);
+    }
+    bool lastAccepted(const std::string& token, std::int64_t insertion) {
+        const std::lock_guard guard(lock_);
+        auto it = tokens_.find(token);
+        return it != tokens_.end() && it->second == insertion;
+    }
+
+  private:
+    std::mutex lock_;
+    std::map<std::string, std::int64_t> tokens_;
+};
 
 }  // namespace
 
@@ -141,6 +170,15 @@ PinState DigitalSignatureUtilNSS::tokenPinState(PK11SlotInfo* slot) {
     return state;
 }
 
+PinState DigitalSignatureUtilNSS::pinStateOf(PK11SlotInfo* slot) {
+    const PinState state = tokenPinState(slot);
+    if (state == PinState::FinalTry &&
+        AcceptedTokens::process().lastAccepted(tokenName(slot), PK11_GetSlotSeries(slot))) {
+        return PinState::Ok;
+    }
+    return state;
+}
+
 std::string DigitalSignatureUtilNSS::tokenName(PK11SlotInfo* slot) {
     return std::to_string(PK11_GetModuleID(slot)) + ":" + std::to_string(PK11_GetSlotID(slot)) + ":" +
            PK11_GetTokenName(slot);
@@ -158,7 +196,7 @@ PinState DigitalSignatureUtilNSS::readPinState(const std::string& moduleName) {
         if (stored && stored->cert->slot) {
             SlotPtr slot(PK11_ReferenceSlot(stored->cert->slot));
             const bool software = PK11_IsInternalKeySlot(slot.get()) && !PK11_NeedLogin(slot.get());
-            state = software ? PinState::Unknown : tokenPinState(slot.get());
+            state = software ? PinState::Unknown : pinStateOf(slot.get());
             notePinState(moduleName, state);
         }
     }
@@ -482,7 +520,7 @@ DigitalSignatureUtilNSS::KeyOutcome DigitalSignatureUtilNSS::signWithCertificate
         refused = entry && entry->rejected;
         const bool needsLogin = PK11_NeedLogin(slot.get()) && !PK11_IsLoggedIn(slot.get(), nullptr);
         // The token's state comes first: nothing is presented to a blocked card.
-        PinState state = tokenPinState(slot.get());
+        PinState state = pinStateOf(slot.get());
         notePinState(id, state);
         if (needsLogin && state == PinState::Locked) {
             PR_SetError(SEC_ERROR_LOCKED_PASSWORD, 0);
@@ -507,14 +545,18 @@ DigitalSignatureUtilNSS::KeyOutcome DigitalSignatureUtilNSS::signWithCertificate
                 presented = true;
                 SECStatus checked = checkUserPassword(slot.get(), entry->pin);
                 const PRErrorCode error = checked == SECSuccess ? 0 : PR_GetError();
+                if (error == SEC_ERROR_BAD_PASSWORD || error == SEC_ERROR_LOCKED_PASSWORD) {
+                    AcceptedTokens::process().refused(token);
+                }
                 if (error == SEC_ERROR_BAD_PASSWORD) {
                     refused = true;
                     refusedPins.remember(token, insertion, entry->pin);
                 } else if (checked == SECSuccess) {
                     refusedPins.forget(token);
+                    AcceptedTokens::process().accepted(token, insertion);
                 }
                 // The tries left changed with this attempt (a right PIN resets them).
-                state = tokenPinState(slot.get());
+                state = pinStateOf(slot.get());
                 notePinState(id, state);
                 if (error == SEC_ERROR_LOCKED_PASSWORD || (refused && state == PinState::Locked)) {
                     // This attempt blocked the card, or found it blocked.

@@ -57,6 +57,8 @@ class DigitalSignatureUtilNSS : public DigitalSignatureUtil {
     virtual SECStatus checkUserPassword(PK11SlotInfo* slot, const std::string& pin);
     // What the token's flags say of its user PIN (also a seam for tests).
     virtual PinState tokenPinState(PK11SlotInfo* slot);
+    // tokenPinState, less a "final try" the token has not updated since it accepted this process's PIN.
+    PinState pinStateOf(PK11SlotInfo* slot);
     // The token in its slot, as the refused PINs are kept under.
     static std::string tokenName(PK11SlotInfo* slot);
 
