@@ -124,6 +124,46 @@ TEST_F(NssChangesTest, TokenModuleRemovedAndLoadedAgainShowsInTheNextRequest) {
     SECMOD_DestroyModule(again);
 }
 
+TEST_F(NssChangesTest, StoreDeletedReplacedOrLosingItsModuleShowsInTheNextRequestOfEveryEngine) {
+    const std::string good = pki.id("good");
+    const std::string card = pki.id("card");
+    ASSERT_TRUE(lists(*first, card));
+    ASSERT_NE(sign(*second, good), "");  // its key is kept
+    auto signsNot = [&](DigitalSignatureUtil& engine, const std::string& id) {
+        engine.setPin(id, pki.value("TOKEN_PIN"));
+        EXPECT_EQ(sign(engine, id), "") << id;
+        EXPECT_EQ(engine.getLastError(), 2) << id;
+    };
+
+    // Another program takes the token's module out of the database.
+    const CommandResult removed =
+        runCommand({"modutil", "-dbdir", "sql:" + database(), "-delete", "SoftHSM2", "-force"});
+    ASSERT_EQ(removed.status, 0) << removed.output;
+    EXPECT_FALSE(lists(*second, card));
+    signsNot(*first, card);
+    EXPECT_NE(sign(*first, good), "");
+
+    // A database without the certificate put in its place; it has the module again.
+    const std::string other = tmp.path() + "/other";
+    fs::copy(pki.dir() + "/home/.pki/nssdb", other, fs::copy_options::recursive);
+    const CommandResult deleted = runCommand({"certutil", "-d", "sql:" + other, "-D", "-n", "good"});
+    ASSERT_EQ(deleted.status, 0) << deleted.output;
+    fs::remove_all(database());
+    fs::rename(other, database());
+    EXPECT_FALSE(lists(*first, good));
+    signsNot(*second, good);
+    EXPECT_TRUE(lists(*second, card));
+
+    // The database deleted: nothing to list or sign with, until it is back.
+    fs::remove_all(database());
+    EXPECT_FALSE(lists(*second, card));
+    signsNot(*first, card);
+    signsNot(*second, good);
+    fs::copy(pki.dir() + "/home/.pki/nssdb", database(), fs::copy_options::recursive);
+    EXPECT_TRUE(lists(*first, good));
+    EXPECT_NE(sign(*second, good), "");
+}
+
 std::string NssChangesTest::addCardCertificate(const std::string& serial, bool privateObject) {
     EXPECT_TRUE(lists(*first, pki.id("card")));  // NSS open on the copy
     const std::string dir = tmp.path();

@@ -96,6 +96,15 @@ std::shared_ptr<NssDatabase> NssDatabase::forDirectory(const std::string& direct
     // Let go of another directory first: when no engine uses it, its context was the last one and NSS
     // starts afresh on the new directory.
     kept.reset();
+    ContextPtr context = openContext(directory);
+    if (!context) {
+        return nullptr;
+    }
+    kept = std::make_shared<NssDatabase>(directory, std::move(context));
+    return kept;
+}
+
+ContextPtr NssDatabase::openContext(const std::string& directory) {
     NSSInitParameters parameters{};
     parameters.length = sizeof(parameters);
     // Read-only, so that a browser using the same database keeps working; the built-in root module is not
@@ -107,15 +116,14 @@ std::shared_ptr<NssDatabase> NssDatabase::forDirectory(const std::string& direct
         if (PR_GetError() == 0) {
             PR_SetError(SEC_ERROR_BAD_DATABASE, 0);
         }
-        return nullptr;
+        return context;
     }
     PK11_SetPasswordFunc(refusePasswordPrompt);
-    kept = std::make_shared<NssDatabase>(directory, std::move(context));
     // At exit the kept database is let go, so that NSS closes (and finalizes the token modules) as it
     // did when the last engine went. Registered after the modules were loaded, so it runs before their
     // own exit handlers; once per opening, since NSS loads the modules again each time it starts.
     std::atexit(&NssDatabase::releaseKept);
-    return kept;
+    return context;
 }
 
 void NssDatabase::releaseKept() {
@@ -178,6 +186,9 @@ NssDatabase::State NssDatabase::currentState() const {
             }
         }
     }
+    if (!context_) {
+        return state;
+    }
     // The tokens: taken under the module list's lock, asked about after it is released (asking a token
     // may make NSS update its slot).
     std::vector<SlotPtr> slots;
@@ -212,13 +223,37 @@ bool NssDatabase::refresh() {
         return false;
     }
     State state = currentState();
-    if (stateKnown_ && state == state_) {
+    if (stateKnown_ && state == state_ && context_) {
         return true;
     }
     dropKept();
+    // NSS reads on from the files it opened and keeps the modules it loaded: a database deleted or put
+    // in place of another, or a module list changed by another program, needs NSS started on it afresh.
+    if (!context_ || (stateKnown_ && replaced(state_, state))) {
+        stateKnown_ = false;
+        context_.reset();
+        if (state.files[0].exists) {
+            context_ = openContext(directory_);
+            if (!context_) {
+                return false;  // NSS's error stays; the next request tries again
+            }
+        }
+        state = currentState();
+    }
     state_ = std::move(state);
     stateKnown_ = true;
     return true;
+}
+
+bool NssDatabase::replaced(const State& before, const State& now) {
+    for (std::size_t i = 0; i < 2; ++i) {
+        const FileState& a = before.files[i];
+        const FileState& b = now.files[i];
+        if (a.exists != b.exists || a.device != b.device || a.inode != b.inode) {
+            return true;
+        }
+    }
+    return before.files[2] != now.files[2];
 }
 
 void NssDatabase::dropKept() {
@@ -231,6 +266,9 @@ const Stores& NssDatabase::stores() {
         return *stores_;
     }
     stores_ = std::make_unique<Stores>();
+    if (!context_) {
+        return *stores_;  // the database is gone: every store is empty
+    }
     Stores& stores = *stores_;
     std::map<std::string, std::size_t> issuerIndex;
     // Known authorities: subject text to parsed issuer, "Root" first and then "CA", later ones winning.

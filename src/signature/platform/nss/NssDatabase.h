@@ -48,7 +48,9 @@ struct Stores {
 // requests: the stores, and per identifier the software key found for it. Everything kept is dropped when
 // the database files, the module list, or a token's presence, series or login state have changed since
 // the last request, before anything is looked up again: NSS keeps handing out a removed certificate for
-// as long as someone holds a reference to it. The process keeps the last database opened after its last
+// as long as someone holds a reference to it. A database deleted or replaced, or a module list changed
+// by another program, also closes NSS and opens it again on what is there now (nothing when the
+// database is gone). The process keeps the last database opened after its last
 // engine has gone, so that a new page's first listing finds the stores loaded; releaseKept() closes it.
 class NssDatabase {
   public:
@@ -72,7 +74,8 @@ class NssDatabase {
         Request(const Request&) = delete;
         Request& operator=(const Request&) = delete;
         // False when the database files were held by another program's write lock for longer than
-        // a request waits: nothing is kept from it, and the NSS error is set.
+        // a request waits, or NSS could not open them again: nothing is kept from them, and the NSS
+        // error is set.
         bool readable() const;
 
       private:
@@ -118,6 +121,9 @@ class NssDatabase {
     };
     State currentState() const;
     bool refresh();
+    // The database files were deleted or put in place of others, or the module list changed.
+    static bool replaced(const State& before, const State& now);
+    static ContextPtr openContext(const std::string& directory);
     static bool writeLocked(const std::string& file);
 
   public:
@@ -131,7 +137,8 @@ class NssDatabase {
     State state_;
     bool stateKnown_ = false;
     bool readable_ = true;
-    ContextPtr context_;  // declared before what is kept, so it closes after every reference is released
+    ContextPtr context_;  // declared before what is kept, so it closes after every reference is released;
+                          // none while the database is gone
     std::unique_ptr<Stores> stores_;
     std::map<std::string, KeptKey> keys_;
 };
