@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <set>
 
@@ -433,4 +434,29 @@ TEST_F(NssChangesTest, AStoreThatCannotBeReadIsAnErrorWithinSecondsAndTheNextReq
     }
     DigitalSignatureUtilNSS engine;
     EXPECT_TRUE(lists(engine, good));
+}
+
+TEST_F(NssChangesTest, ADamagedStoreIsAnErrorNotAnEmptyStore) {
+    const std::string good = pki.id("good");
+    const std::string saved = tmp.path() + "/cert9.db.saved";
+    fs::copy_file(database() + "/cert9.db", saved);
+    // Everything after SQLite's first page overwritten: NSS still opens the file, and its listing reads
+    // nothing from it, as from an empty store. The token's own certificate is still listed beside it.
+    {
+        const auto size = fs::file_size(saved);
+        std::fstream file(database() + "/cert9.db", std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(4096);
+        file << std::string(size - 4096, '\x5a');
+    }
+    EXPECT_EQ(first->getDigitalSignatureCertificates(pki.value("ROOT_NAME")), "");
+    EXPECT_EQ(first->getLastError(), 12);
+    EXPECT_LT(first->getLastLowLevelError(), 0);
+    EXPECT_NE(first->getLastErrorMessage(), "");
+    EXPECT_EQ(sign(*first, good), "");
+    EXPECT_EQ(first->getLastError(), 12);
+
+    // The file put back in place of the damaged one: the next request reads it as usual.
+    fs::copy_file(saved, database() + "/cert9.db.new");
+    fs::rename(database() + "/cert9.db.new", database() + "/cert9.db");
+    EXPECT_TRUE(lists(*second, good));
 }

@@ -116,6 +116,20 @@ DigitalSignatureUtilNSS::Request::Request(DigitalSignatureUtilNSS& engine) : ope
     }
 }
 
+bool DigitalSignatureUtilNSS::Request::storesOpen() {
+    if (!open_ || (hold_ && !hold_->readable())) {
+        return false;
+    }
+    if (!database_) {
+        return true;
+    }
+    if (const PRErrorCode error = database_->stores().readError; error != 0) {
+        PR_SetError(error, 0);
+        return false;
+    }
+    return true;
+}
+
 const Stores& DigitalSignatureUtilNSS::Request::stores() {
     static const Stores empty;
     return database_ ? database_->stores() : empty;

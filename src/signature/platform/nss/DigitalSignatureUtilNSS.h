@@ -72,7 +72,8 @@ class DigitalSignatureUtilNSS : public DigitalSignatureUtil {
     class Request {
       public:
         explicit Request(DigitalSignatureUtilNSS& engine);
-        bool storesOpen() const { return open_ && (!hold_ || hold_->readable()); }
+        // False when the database cannot be opened or read now; NSS's error is then set.
+        bool storesOpen();
         const Stores& stores();
         NssDatabase* database() const { return database_; }
 

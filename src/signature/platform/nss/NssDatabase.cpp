@@ -9,6 +9,7 @@
 #include <thread>
 
 #include <certdb.h>
+#include <pk11pub.h>
 #include <prerror.h>
 #include <secerr.h>
 #include <secmod.h>
@@ -262,7 +263,7 @@ void NssDatabase::dropKept() {
 }
 
 const Stores& NssDatabase::stores() {
-    if (stores_) {
+    if (stores_ && stores_->readError == 0) {
         return *stores_;
     }
     stores_ = std::make_unique<Stores>();
@@ -279,7 +280,9 @@ const Stores& NssDatabase::stores() {
     // stores come from one walk: "My" is what has a key, CA certificates go to "Root" when trusted as
     // anchors and to "CA" otherwise (a CA certificate with a key is in "My" too).
     CertListPtr all(PK11_ListCerts(PK11CertListUnique, nullptr));
+    bool fromDatabase = false;
     forEachCertificate(all.get(), [&](CERTCertificate* cert) {
+        fromDatabase = fromDatabase || (cert->slot != nullptr && PK11_IsInternal(cert->slot));
         if (CERT_IsUserCert(cert)) {
             StoredCertificate stored;
             stored.cert.reset(CERT_DupCertificate(cert));
@@ -303,6 +306,9 @@ const Stores& NssDatabase::stores() {
         }
         return true;
     });
+    if (!fromDatabase) {
+        stores.readError = unreadableCertificates();
+    }
     std::map<std::string, std::string> known;
     for (auto* list : {&roots, &intermediates}) {
         for (auto& [subject, issuer] : *list) {
@@ -317,6 +323,22 @@ const Stores& NssDatabase::stores() {
         stores.authorities.push_back(std::move(authority));
     }
     return stores;
+}
+
+PRErrorCode NssDatabase::unreadableCertificates() {
+    // NSS's listing passes over a database it cannot read as if it were empty; asking the database's own
+    // token for its certificate objects tells the two apart.
+    SlotPtr slot(PK11_GetInternalKeySlot());
+    if (!slot) {
+        return 0;
+    }
+    PR_SetError(0, 0);
+    PK11GenericObject* objects = PK11_FindGenericObjects(slot.get(), CKO_CERTIFICATE);
+    const PRErrorCode error = objects ? 0 : PR_GetError();
+    if (objects) {
+        PK11_DestroyGenericObjects(objects);
+    }
+    return error;
 }
 
 NssDatabase::KeptKey* NssDatabase::keptKey(const std::string& id) {

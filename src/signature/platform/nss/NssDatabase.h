@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <prerror.h>
 #include <prtime.h>
 #include <secmodt.h>
 
@@ -42,6 +43,9 @@ struct Stores {
     std::vector<StoredCertificate> my;
     std::vector<NameAttributes> issuers;  // the distinct parsed issuers of "My"
     std::vector<Authority> authorities;   // in subject-text order
+    // NSS's error when the walk could not read the database (a damaged file reads as no certificates at
+    // all); such stores are not kept.
+    PRErrorCode readError = 0;
 };
 
 // One user database opened by NSS, shared by the engines of the process, with what they keep between
@@ -85,6 +89,8 @@ class NssDatabase {
 
     // Within a Request.
     const Stores& stores();
+    // The error of the database's token when it cannot hand out its certificate objects, else 0.
+    static PRErrorCode unreadableCertificates();
     struct KeptKey {
         const StoredCertificate* certificate = nullptr;
         PrivateKeyPtr key;
