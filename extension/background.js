@@ -15,6 +15,12 @@ const HOST_NAME = 'eu.brindlemoor.korvane';
 const PAGE_TYPES = new Set(['open', 'invoke', 'get', 'set', 'close']);
 const WINDOW_PAGE = 'window.html';
 const WINDOW_TIMEOUT = 120000;
+// A signature under way shows "Working" only when it lasts: a software key answers in milliseconds, and
+// redrawing the window then would only slow the answer down.
+const BUSY_AFTER = 150;
+// A window whose answer just went to the page closes a moment later: closing it takes the browser a few
+// milliseconds of work, which would otherwise meet the answer on its way.
+const CLOSE_AFTER_ANSWER = 10;
 
 const TEXTS = {
   not_allowed: 'not allowed: the user did not allow this site to use the signing certificates',
@@ -265,10 +271,11 @@ function signWithPin(tab, win, pin) {
     } else {
       answerPage(job.page, Object.assign({}, reply, { id: job.id }));
     }
-    finishWindow(tab, win, 0);
+    finishWindow(tab, win, CLOSE_AFTER_ANSWER);
   });
-  // The request leaves first: the host signs while the window redraws.
-  if (win.busy) show(win, { state: 'busy' });
+  setTimeout(() => {
+    if (win.busy) show(win, { state: 'busy' });
+  }, BUSY_AFTER);
 }
 
 function answerPage(page, reply) {
@@ -277,14 +284,14 @@ function answerPage(page, reply) {
 
 // ---- Korvane's window: one per tab, the tab's other requests wait for it ----
 
-// tab id -> { jobs: [], win: null | { job, token, windowId, port, timer, busy, closed } }
+// tab id -> { jobs: [], win: null | { job, token, windowId, port, timer, busy, closed }, closing }
 const tabs = new Map();
 const byToken = new Map();
 
 function tabState(tabId) {
   let tab = tabs.get(tabId);
   if (!tab) {
-    tab = { jobs: [], win: null };
+    tab = { jobs: [], win: null, closing: false };
     tabs.set(tabId, tab);
   }
   return tab;
@@ -293,9 +300,9 @@ function tabState(tabId) {
 function enqueue(tabId, job) {
   const tab = tabState(tabId);
   tab.jobs.push(job);
-  if (!tab.win) {
+  if (!tab.win && !tab.closing) {
     openNext(tabId, tab);
-  } else if (tab.win.windowId !== null) {
+  } else if (tab.win && tab.win.windowId !== null) {
     ext.windows.update(tab.win.windowId, { focused: true }).catch(() => {});
   }
 }
@@ -309,7 +316,7 @@ function randomToken() {
 function openNext(tabId, tab) {
   const job = tab.jobs.shift();
   if (!job) {
-    if (!tab.win) tabs.delete(tabId);
+    if (!tab.win && tabs.get(tabId) === tab) tabs.delete(tabId);
     return;
   }
   const win = { tabId, job, token: randomToken(), windowId: null, port: null, timer: null, busy: false,
@@ -344,19 +351,25 @@ function show(win, change) {
   if (win.port) send(win.port, { type: 'show', view: win.view });
 }
 
-// The job is answered: the window goes (after delay ms, so that it can show a last word), the next job of
-// the tab gets a window of its own.
+// The job is answered: the window goes (after delay ms), and only then does the tab's next job get a
+// window of its own, so that a tab never shows two.
 function finishWindow(tab, win, delay) {
   if (tab.win !== win) return;
   clearTimeout(win.timer);
   byToken.delete(win.token);
   tab.win = null;
+  tab.closing = true;
+  const next = () => {
+    tab.closing = false;
+    if (!tab.win) openNext(win.tabId, tab);
+  };
+  // The browser handles the removal before a window created after it.
   const remove = () => {
     if (win.windowId !== null) ext.windows.remove(win.windowId).catch(() => {});
+    next();
   };
   if (delay) setTimeout(remove, delay);
   else remove();
-  openNext(win.tabId, tab);
 }
 
 // The window ended without an answer (closed, Cancel, timeout): its call and the tab's waiting calls reject.
@@ -459,7 +472,7 @@ function endPage(page) {
   if (tab.win && tab.win.job.page === page) {
     tab.win.closed = true;
     finishWindow(tab, tab.win, 0);
-  } else if (!tab.win && !tab.jobs.length) {
+  } else if (!tab.win && !tab.closing && !tab.jobs.length) {
     tabs.delete(page.tabId);
   }
 }

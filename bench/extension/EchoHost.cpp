@@ -1,7 +1,8 @@
 // The floor of the extension benchmark: a native-messaging host that only answers. It greets as
-// korvane-host does and replies to every request at once with its id, giving the version for "get version"
-// and null otherwise, so that a page's round trip through it costs the browsers' messaging and nothing of
-// ours.
+// korvane-host does and replies to every request at once with its id, so that a page's round trip through
+// it costs the browsers' messaging and nothing of ours. It gives the version for "get version", and for the
+// benchmark's signatures one certificate to list, its description and a signature-sized text of no worth;
+// null otherwise.
 
 #include <cstdint>
 #include <cstdio>
@@ -37,9 +38,18 @@ int main() {
         const nlohmann::json request = nlohmann::json::parse(body, nullptr, false);
         if (!request.is_object())
             continue;
+        const std::string type = request.value("type", "");
+        const std::string member = request.value("member", "");
         nlohmann::json result = nullptr;
-        if (request.value("type", "") == "get" && request.value("member", "") == "version")
+        if (type == "get" && member == "version")
             result = KORVANE_VERSION;
+        else if (type == "invoke" && member == "getDigitalSignatureCertificates")
+            result = "1|CN=ECHO GARCIA PEREZ|echo|CN=Echo CA";
+        else if (type == "describe")
+            result = {{"subject", "CN=ECHO GARCIA PEREZ"}, {"issuer", "CN=Echo CA"}, {"algorithm", "SHA-256"},
+                      {"hash", request.value("hash", "")},   {"needsPin", false},       {"pinState", "unknown"}};
+        else if (type == "sign" || (type == "invoke" && member == "signPkcs1"))
+            result = std::string(343, 'A') + "=";
         send({{"id", request.value("id", nlohmann::json())}, {"ok", true}, {"result", result}});
     }
 }
