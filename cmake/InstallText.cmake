@@ -1,5 +1,14 @@
 # Helpers for the install scripts that write files naming installed paths.
 
+# An install folder as an absolute path: as given when absolute, else under this install run's prefix.
+function(korvane_install_path out dir)
+  if(IS_ABSOLUTE "${dir}")
+    set(${out} "${dir}" PARENT_SCOPE)
+  else()
+    set(${out} "${CMAKE_INSTALL_PREFIX}/${dir}" PARENT_SCOPE)
+  endif()
+endfunction()
+
 # A text inside a JSON string: backslashes and quotes escaped, so that any prefix gives a valid file.
 function(korvane_json_text out text)
   string(REPLACE "\\" "\\\\" text "${text}")

@@ -2,11 +2,7 @@
 # named by a file:// URL of its installed path. The signature requirement is off by default only, for
 # this unsigned add-on; a user or administrator can still turn it on.
 include("${CMAKE_CURRENT_LIST_DIR}/InstallText.cmake")
-if(IS_ABSOLUTE "${KORVANE_DATADIR}")
-  set(datadir "${KORVANE_DATADIR}")
-else()
-  set(datadir "${CMAKE_INSTALL_PREFIX}/${KORVANE_DATADIR}")
-endif()
+korvane_install_path(datadir "${KORVANE_DATADIR}")
 korvane_file_url(url "${datadir}/korvane/${KORVANE_GECKO_EXTENSION_ID}.xpi")
 korvane_json_text(url "${url}")
 korvane_json_text(id "${KORVANE_GECKO_EXTENSION_ID}")

@@ -2,11 +2,8 @@
 # into every folder where Chromium, Chrome and Firefox look for them. The variables come from the
 # install(CODE) step before this script; CMAKE_INSTALL_PREFIX is the prefix of this install run.
 include("${CMAKE_CURRENT_LIST_DIR}/../../cmake/InstallText.cmake")
-if(IS_ABSOLUTE "${KORVANE_HOST_LIBEXEC}")
-  set(KORVANE_HOST_PATH "${KORVANE_HOST_LIBEXEC}/korvane/korvane-host")
-else()
-  set(KORVANE_HOST_PATH "${CMAKE_INSTALL_PREFIX}/${KORVANE_HOST_LIBEXEC}/korvane/korvane-host")
-endif()
+korvane_install_path(libexec "${KORVANE_HOST_LIBEXEC}")
+set(KORVANE_HOST_PATH "${libexec}/korvane/korvane-host")
 
 if(KORVANE_HOST_FOR_USER)
   if("$ENV{HOME}" STREQUAL "")
