@@ -132,7 +132,7 @@ for (const kind of opt.browsers.split(',')) {
     console.log(`${kind}\techo-version-turns-ms\t${rounds.echo.join(',')}`);
     console.log(`${kind}\tversion-turns-ms-median\t${median(rounds.host).toFixed(3)}`);
     console.log(`${kind}\techo-version-ms-median\t${median(rounds.echo).toFixed(3)}`);
-    console.log(`${kind}\tidle-version-ms-median\t${median(idle.host).toFixed(3)}`);
+    console.log(`${kind}\tidle-version-turns-ms-median\t${median(idle.host).toFixed(3)}`);
     console.log(`${kind}\techo-idle-version-ms-median\t${median(idle.echo).toFixed(3)}`);
 
     // Every new tab is a new host connection, so its first call starts korvane-host again.
