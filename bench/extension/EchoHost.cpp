@@ -47,7 +47,7 @@ int main() {
             result = "1|CN=ECHO GARCIA PEREZ|echo|CN=Echo CA";
         else if (type == "describe")
             result = {{"subject", "CN=ECHO GARCIA PEREZ"}, {"issuer", "CN=Echo CA"}, {"algorithm", "SHA-256"},
-                      {"hash", request.value("hash", "")},   {"needsPin", false},       {"pinState", "unknown"}};
+                      {"hash", request.value("hash", "")}, {"needsPin", false},      {"pinState", "unknown"}};
         else if (type == "sign" || (type == "invoke" && member == "signPkcs1"))
             result = std::string(343, 'A') + "=";
         send({{"id", request.value("id", nlohmann::json())}, {"ok", true}, {"result", result}});
