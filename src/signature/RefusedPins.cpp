@@ -14,7 +14,10 @@ RefusedPins& RefusedPins::process() {
 
 RefusedPins::Token& RefusedPins::current(const std::string& token, std::int64_t insertion) {
     Token& entry = tokens_[token];
-    if (entry.insertion != insertion) {
+    if (entry.renumbered) {
+        entry.renumbered = false;
+        entry.insertion = insertion;
+    } else if (entry.insertion != insertion) {
         entry.pins.clear();
         entry.insertion = insertion;
     }
@@ -48,6 +51,13 @@ void RefusedPins::remember(const std::string& token, std::int64_t insertion, con
 void RefusedPins::forget(const std::string& token) {
     const std::lock_guard guard(lock_);
     tokens_.erase(token);
+}
+
+void RefusedPins::renumbered() {
+    const std::lock_guard guard(lock_);
+    for (auto& [name, token] : tokens_) {
+        token.renumbered = true;
+    }
 }
 
 void RefusedPins::clear() {

@@ -11,7 +11,8 @@
 // The PINs each token refused, kept for the whole process: a card counts its tries per card, whichever
 // certificate, origin or engine presented the PIN, so a PIN one token refused is never presented to it
 // again. A token's PINs are forgotten (wiped) when it accepts a PIN or when it is no longer the same
-// insertion of the card (the platform's insertion count, e.g. a slot series, changed).
+// insertion of the card (the platform's insertion count, e.g. a slot series, changed). The token's name
+// must not depend on the platform's numbering, which starts again when NSS is opened afresh.
 class RefusedPins {
   public:
     static RefusedPins& process();
@@ -21,12 +22,16 @@ class RefusedPins {
     void remember(const std::string& token, std::int64_t insertion, const std::string& pin);
     // The token accepted a PIN, or is gone.
     void forget(const std::string& token);
+    // The platform numbers its insertions afresh (NSS opened again): the next count seen for each token
+    // is taken as the one it had.
+    void renumbered();
     void clear();
     std::size_t size();
 
   private:
     struct Token {
         std::int64_t insertion = 0;
+        bool renumbered = false;
         std::list<PinEntry> pins;  // wiped as they go
     };
     // Drops what an earlier insertion of the token refused.

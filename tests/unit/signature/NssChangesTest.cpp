@@ -354,6 +354,30 @@ TEST_F(NssChangesTest, TwoCertificatesOfOneCardShareItsTriesAndABlockedCardIsLef
     EXPECT_EQ(counter.presented, presented);
 }
 
+// NSS opened again on a replaced store numbers its modules and slots afresh; the card is still the card
+// that refused the PIN, and its tries still count.
+TEST_F(NssChangesTest, APinTheCardRefusedIsNotPresentedAgainAfterTheStoreIsOpenedAfresh) {
+    const std::string card = pki.id("card");
+    Card counter;
+    CardEngine engine(counter);
+    engine.setPin(card, "0000");
+    EXPECT_EQ(sign(engine, card), "");
+    ASSERT_EQ(counter.presented, 1);
+
+    const std::string copy = tmp.path() + "/copy";
+    fs::copy(database(), copy, fs::copy_options::recursive);
+    fs::remove_all(database());
+    fs::rename(copy, database());
+    CardEngine elsewhere(counter, "https://other.test");
+    elsewhere.setPin(card, "0000");
+    EXPECT_EQ(sign(elsewhere, card), "");
+    EXPECT_EQ(elsewhere.getLastError(), 5);
+    EXPECT_EQ(counter.presented, 1);
+    elsewhere.setPin(card, pki.value("TOKEN_PIN"));
+    EXPECT_NE(sign(elsewhere, card), "");
+    EXPECT_EQ(counter.presented, 2);
+}
+
 namespace {
 
 // Another process holding an exclusive SQLite transaction on a database file until the object goes: the

@@ -193,9 +193,19 @@ PinState DigitalSignatureUtilNSS::pinStateOf(PK11SlotInfo* slot) {
     return state;
 }
 
+// The token by its module's library, its slot and what it says of itself: NSS's module numbers and slot
+// series start again whenever NSS is opened afresh.
 std::string DigitalSignatureUtilNSS::tokenName(PK11SlotInfo* slot) {
-    return std::to_string(PK11_GetModuleID(slot)) + ":" + std::to_string(PK11_GetSlotID(slot)) + ":" +
-           PK11_GetTokenName(slot);
+    std::string name;
+    if (SECMODModule* module = PK11_GetModule(slot)) {
+        name = module->dllName ? module->dllName : (module->commonName ? module->commonName : "");
+    }
+    name += ":" + std::to_string(PK11_GetSlotID(slot)) + ":" + PK11_GetTokenName(slot);
+    CK_TOKEN_INFO info{};
+    if (PK11_GetTokenInfo(slot, &info) == SECSuccess) {
+        name.append(":").append(reinterpret_cast<const char*>(info.serialNumber), sizeof(info.serialNumber));
+    }
+    return name;
 }
 
 PinState DigitalSignatureUtilNSS::readPinState(const std::string& moduleName) {

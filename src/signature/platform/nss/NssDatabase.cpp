@@ -15,6 +15,7 @@
 #include <secmod.h>
 
 #include "signature/Base64.h"
+#include "signature/RefusedPins.h"
 #include "signature/platform/nss/DigitalSignatureUtilNSS.h"
 
 namespace {
@@ -238,6 +239,7 @@ bool NssDatabase::refresh() {
             if (!context_) {
                 return false;  // NSS's error stays; the next request tries again
             }
+            RefusedPins::process().renumbered();
         }
         state = currentState();
     }
