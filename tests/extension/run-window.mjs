@@ -4,8 +4,11 @@
 // against them. One browser serves every scenario in turn; a second, quiet browser meanwhile leaves a
 // confirmation unanswered for a minute, long enough for the browser to put the extension's background to
 // sleep. With --card, the card's PIN typed in the window too, with the host beside the emulated card.
+// --part main or --part quiet runs one of the two browsers alone (so that the quiet minute need not wait
+// for the card).
 //
 // Usage: run-window.mjs --browser chromium|firefox --host KORVANE_HOST --pki STORE --work DIR [--card CARD_DIR]
+//                       [--part all|main|quiet]
 //   STORE is a store made by tests/fixtures/make-pki that this run may use alone; DIR is shared with the
 //   other extension tests (this run uses DIR/BROWSER-window and DIR/BROWSER-quiet). CARD_DIR is the
 //   started card fixture, which this run may use alone.
@@ -18,11 +21,13 @@ import * as W from './korvane-window.mjs';
 
 const { values: opt } = parseArgs({
   options: { browser: { type: 'string' }, host: { type: 'string' }, pki: { type: 'string' }, work: { type: 'string' },
-             card: { type: 'string' } },
+             card: { type: 'string' }, part: { type: 'string', default: 'all' } },
 });
 const kind = opt.browser;
-if (!['chromium', 'firefox'].includes(kind) || !opt.host || !opt.pki || !opt.work) {
-  console.error('usage: run-window.mjs --browser chromium|firefox --host KORVANE_HOST --pki STORE --work DIR [--card CARD_DIR]');
+if (!['chromium', 'firefox'].includes(kind) || !opt.host || !opt.pki || !opt.work ||
+    !['all', 'main', 'quiet'].includes(opt.part)) {
+  console.error('usage: run-window.mjs --browser chromium|firefox --host KORVANE_HOST --pki STORE --work DIR ' +
+                '[--card CARD_DIR] [--part all|main|quiet]');
   process.exit(2);
 }
 const work = resolve(opt.work);
@@ -33,11 +38,19 @@ const SILENCE_MS = 60000;
 
 const cardDir = opt.card && resolve(opt.card);
 const server = await B.startServer();
-const run = B.makeRun(work, kind, { hostPath: resolve(opt.host), pkiDir: pki, name: `${kind}-window`, cardDir });
-B.setHost(run, 'real'); // the card's host from the card scenarios on
-// The quiet browser signs with a software key only, from a store of its own.
-const quiet = B.makeRun(work, kind, {
-  hostPath: resolve(opt.host), pkiDir: B.copyStore(pki, join(work, `pki-${kind}-quiet`)), name: `${kind}-quiet` });
+const withMain = opt.part !== 'quiet';
+const withQuiet = opt.part !== 'main';
+const run = withMain
+  ? B.makeRun(work, kind, { hostPath: resolve(opt.host), pkiDir: pki, name: `${kind}-window`, cardDir })
+  : null;
+if (run) B.setHost(run, 'real'); // the card's host from the card scenarios on
+// The quiet browser signs with a software key only, from a store of its own (a copy, when it runs beside
+// the main browser; STORE itself when it runs alone).
+const quiet = withQuiet
+  ? B.makeRun(work, kind, {
+    hostPath: resolve(opt.host), pkiDir: withMain ? B.copyStore(pki, join(work, `pki-${kind}-quiet`)) : pki,
+    name: `${kind}-quiet` })
+  : null;
 const PAGE = 'tests/extension/pages/calls.html';
 const origin = new URL(server.url(PAGE)).origin;
 const shownAfter = []; // ms from a page's request to its window loaded
@@ -110,8 +123,8 @@ function hexOf(base64) {
   return Buffer.from(base64, 'base64').toString('hex');
 }
 
-function verify(name, results) {
-  const file = join(run.dir, `${name}.results`);
+function verify(name, results, dir = run.dir) {
+  const file = join(dir, `${name}.results`);
   B.writeResults(file, results);
   const out = spawnSync('bash', [join(B.ROOT, 'tests', 'browser', 'check-results'), file, pki, `${kind}.${name}`],
                         { encoding: 'utf8' });
@@ -132,7 +145,7 @@ async function scenario(name, body) {
   if (error) {
     failures++;
     console.log(`  ${error.stack.split('\n').slice(0, 3).join('\n  ')}`);
-    for (const r of [run, quiet]) {
+    for (const r of [run, quiet].filter(Boolean)) {
       const log = existsSync(r.hostLog) ? readFileSync(r.hostLog, 'utf8').trim() : '';
       if (log) console.log(`  host stderr (${r.dir}): ${log.slice(-1500)}`);
     }
@@ -156,7 +169,7 @@ async function answerAfterSilence() {
     expect(call.state === 'resolved' && call.value.length === 344,
            `Sign after ${SILENCE_MS / 1000} s of silence: ${call.state} ${call.code || ''} ${call.message || ''}`);
     const hash = await page.evaluate(() => sampleHash(32, 9));
-    verify('silence', [['signature', `good sha256 ${hash} ${call.value}`], ['expect-signatures', '1']]);
+    verify('silence', [['signature', `good sha256 ${hash} ${call.value}`], ['expect-signatures', '1']], quiet.dir);
   } finally {
     await browser.close().catch(() => {});
   }
@@ -497,19 +510,23 @@ async function windowScenarios(browser) {
 }
 
 const started = Date.now();
-const silence = scenario('answer-after-silence', answerAfterSilence);
-const browser = await B.launch(run);
-console.log(`${kind}: started with the extension in ${((Date.now() - started) / 1000).toFixed(1)} s`);
-try {
-  await windowScenarios(browser);
-  if (cardDir) await cardScenarios(browser);
-} finally {
-  await browser.close().catch(() => {});
+const silence = withQuiet ? scenario('answer-after-silence', answerAfterSilence) : null;
+if (withMain) {
+  const browser = await B.launch(run);
+  console.log(`${kind}: started with the extension in ${((Date.now() - started) / 1000).toFixed(1)} s`);
+  try {
+    await windowScenarios(browser);
+    if (cardDir) await cardScenarios(browser);
+  } finally {
+    await browser.close().catch(() => {});
+  }
 }
 await silence;
 server.close();
 
 shownAfter.sort((a, b) => a - b);
-console.log(`${kind}: from a request to its window loaded ${shownAfter.join(', ')} ms (median ${shownAfter[shownAfter.length >> 1]} ms)`);
+if (shownAfter.length) {
+  console.log(`${kind}: from a request to its window loaded ${shownAfter.join(', ')} ms (median ${shownAfter[shownAfter.length >> 1]} ms)`);
+}
 console.log(`${kind}: ${count - failures} of ${count} passed in ${((Date.now() - started) / 1000).toFixed(1)} s`);
 process.exit(failures ? 1 : 0);
