@@ -67,9 +67,11 @@ export async function startServer({ tls } = {}) {
 
 // A copy of the fixture store for one run: SoftHSM2 rewrites its token files on a login, so two browsers
 // signing at once must not share them. The files that name the store's folder are made to name the copy.
+// The card's run folder is left out: it is the live state of an emulated card that may be running now.
 export function copyStore(pkiDir, dest) {
   rmSync(dest, { recursive: true, force: true });
-  cpSync(pkiDir, dest, { recursive: true });
+  const live = join(resolve(pkiDir), 'card', 'run');
+  cpSync(pkiDir, dest, { recursive: true, filter: (src) => resolve(src) !== live });
   for (const file of ['softhsm2.conf', 'fixture.env', join('home', '.pki', 'nssdb', 'pkcs11.txt')]) {
     const text = readFileSync(join(pkiDir, file), 'utf8').split(resolve(pkiDir)).join(dest);
     writeFileSync(join(dest, file), text);
