@@ -19,6 +19,7 @@ RefusedPins::Token& RefusedPins::current(const std::string& token, std::int64_t 
         entry.insertion = insertion;
     } else if (entry.insertion != insertion) {
         entry.pins.clear();
+        entry.accepted = false;
         entry.insertion = insertion;
     }
     return entry;
@@ -38,6 +39,7 @@ bool RefusedPins::refused(const std::string& token, std::int64_t insertion, cons
 void RefusedPins::remember(const std::string& token, std::int64_t insertion, const std::string& pin) {
     const std::lock_guard guard(lock_);
     Token& entry = current(token, insertion);
+    entry.accepted = false;
     if (std::any_of(entry.pins.begin(), entry.pins.end(),
                     [&pin](const PinEntry& e) { return e.pin == pin; })) {
         return;
@@ -46,6 +48,26 @@ void RefusedPins::remember(const std::string& token, std::int64_t insertion, con
         entry.pins.pop_front();
     }
     entry.pins.emplace_back().pin.assign(pin);
+}
+
+void RefusedPins::accepted(const std::string& token, std::int64_t insertion) {
+    const std::lock_guard guard(lock_);
+    Token& entry = current(token, insertion);
+    entry.pins.clear();
+    entry.accepted = true;
+}
+
+void RefusedPins::blocked(const std::string& token, std::int64_t insertion) {
+    const std::lock_guard guard(lock_);
+    current(token, insertion).accepted = false;
+}
+
+bool RefusedPins::lastAccepted(const std::string& token, std::int64_t insertion) {
+    const std::lock_guard guard(lock_);
+    if (tokens_.find(token) == tokens_.end()) {
+        return false;
+    }
+    return current(token, insertion).accepted;
 }
 
 void RefusedPins::forget(const std::string& token) {

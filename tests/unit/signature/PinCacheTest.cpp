@@ -5,6 +5,7 @@
 
 #include "signature/DigitalSignatureUtil.h"
 #include "signature/PinCache.h"
+#include "signature/RefusedPins.h"
 
 namespace {
 std::vector<std::string> wiped;
@@ -118,4 +119,28 @@ TEST_F(PinCacheTest, FreshEngineHasNoErrorState) {
     EXPECT_EQ(engine.getLastError(), 0);
     EXPECT_EQ(engine.getLastLowLevelError(), 0);
     EXPECT_EQ(engine.getLastErrorMessage(), "");
+}
+
+// The memory of a card's answers: refused PINs wiped once it accepts one, and the acceptance kept for the
+// card while NSS, opened again, numbers its insertions afresh; a new insertion starts clean.
+TEST_F(PinCacheTest, ACardsAnswersAreKeptPerInsertionAndAcrossARenumbering) {
+    RefusedPins& card = RefusedPins::process();
+    card.clear();
+    card.remember("reader:1", 5, "0000");
+    EXPECT_TRUE(card.refused("reader:1", 5, "0000"));
+    EXPECT_FALSE(card.lastAccepted("reader:1", 5));
+    card.accepted("reader:1", 5);
+    EXPECT_FALSE(card.refused("reader:1", 5, "0000"));
+    EXPECT_EQ(wiped, std::vector<std::string>{"XXXX"});
+    card.renumbered();
+    EXPECT_TRUE(card.lastAccepted("reader:1", 1)) << "the first count after the renumbering is its own";
+    EXPECT_FALSE(card.lastAccepted("reader:1", 2)) << "another insertion of the card";
+    card.accepted("reader:1", 2);
+    card.remember("reader:1", 2, "1111");
+    EXPECT_FALSE(card.lastAccepted("reader:1", 2));
+    card.accepted("reader:1", 2);
+    card.blocked("reader:1", 2);
+    EXPECT_FALSE(card.lastAccepted("reader:1", 2));
+    EXPECT_FALSE(card.lastAccepted("other", 2));
+    card.clear();
 }

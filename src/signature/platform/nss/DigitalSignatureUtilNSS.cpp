@@ -47,34 +47,6 @@ bool fileExists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-// The tokens (by insertion) whose last PIN from this process was accepted. OpenSC does not read the
-// card's counter again after a VERIFY that succeeded, so the token's flags may still say "final try"
-// while the card has all its tries back; such a flag is stale until the token refuses a PIN again.
-class AcceptedTokens {
-  public:
-    static AcceptedTokens& process() {
-        static AcceptedTokens tokens;
-        return tokens;
-    }
-    void accepted(const std::string& token, std::int64_t insertion) {
-        const std::lock_guard guard(lock_);
-        tokens_[token] = insertion;
-    }
-    void refused(const std::string& token) {
-        const std::lock_guard guard(lock_);
-        tokens_.erase(token);
-    }
-    bool lastAccepted(const std::string& token, std::int64_t insertion) {
-        const std::lock_guard guard(lock_);
-        auto it = tokens_.find(token);
-        return it != tokens_.end() && it->second == insertion;
-    }
-
-  private:
-    std::mutex lock_;
-    std::map<std::string, std::int64_t> tokens_;
-};
-
 }  // namespace
 
 std::unique_ptr<DigitalSignatureUtil> DigitalSignatureUtil::create() {
@@ -186,8 +158,11 @@ PinState DigitalSignatureUtilNSS::tokenPinState(PK11SlotInfo* slot) {
 
 PinState DigitalSignatureUtilNSS::pinStateOf(PK11SlotInfo* slot) {
     const PinState state = tokenPinState(slot);
+    // OpenSC does not read the card's counter again after a VERIFY that succeeded, so the token's flags
+    // may still say "final try" while the card has all its tries back; such a flag is stale until the
+    // token refuses a PIN again.
     if (state == PinState::FinalTry &&
-        AcceptedTokens::process().lastAccepted(tokenName(slot), PK11_GetSlotSeries(slot))) {
+        RefusedPins::process().lastAccepted(tokenName(slot), PK11_GetSlotSeries(slot))) {
         return PinState::Ok;
     }
     return state;
@@ -569,15 +544,13 @@ DigitalSignatureUtilNSS::KeyOutcome DigitalSignatureUtilNSS::signWithCertificate
                 presented = true;
                 SECStatus checked = checkUserPassword(slot.get(), entry->pin);
                 const PRErrorCode error = checked == SECSuccess ? 0 : PR_GetError();
-                if (error == SEC_ERROR_BAD_PASSWORD || error == SEC_ERROR_LOCKED_PASSWORD) {
-                    AcceptedTokens::process().refused(token);
-                }
                 if (error == SEC_ERROR_BAD_PASSWORD) {
                     refused = true;
                     refusedPins.remember(token, insertion, entry->pin);
+                } else if (error == SEC_ERROR_LOCKED_PASSWORD) {
+                    refusedPins.blocked(token, insertion);
                 } else if (checked == SECSuccess) {
-                    refusedPins.forget(token);
-                    AcceptedTokens::process().accepted(token, insertion);
+                    refusedPins.accepted(token, insertion);
                 }
                 // The tries left changed with this attempt (a right PIN resets them).
                 state = pinStateOf(slot.get());
