@@ -70,11 +70,6 @@ bool RefusedPins::lastAccepted(const std::string& token, std::int64_t insertion)
     return current(token, insertion).accepted;
 }
 
-void RefusedPins::forget(const std::string& token) {
-    const std::lock_guard guard(lock_);
-    tokens_.erase(token);
-}
-
 void RefusedPins::renumbered() {
     const std::lock_guard guard(lock_);
     for (auto& [name, token] : tokens_) {

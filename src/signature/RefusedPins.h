@@ -28,8 +28,6 @@ class RefusedPins {
     void blocked(const std::string& token, std::int64_t insertion);
     // True when the last PIN this insertion of the token answered was accepted.
     bool lastAccepted(const std::string& token, std::int64_t insertion);
-    // The token is gone, or accepted a PIN where its insertion is not tracked.
-    void forget(const std::string& token);
     // The platform numbers its insertions afresh (NSS opened again): the next count seen for each token
     // is taken as the one it had.
     void renumbered();

@@ -1,16 +1,15 @@
 #!/usr/bin/env node
 // Korvane's own window in one browser, headless, answered as a user answers it: the site's permission
 // (deny, allow, remember, remove), the confirmation of each signature, and what a hostile page tries
-// against them. One browser serves every scenario in turn; a second, quiet browser meanwhile leaves a
-// confirmation unanswered for a minute, long enough for the browser to put the extension's background to
-// sleep. With --card, the card's PIN typed in the window too, with the host beside the emulated card.
-// --part main or --part quiet runs one of the two browsers alone (so that the quiet minute need not wait
-// for the card).
+// against them. --part main: one browser serves every scenario in turn; with --card, the card's PIN typed
+// in the window too, with the host beside the emulated card. --part quiet: a browser leaves a confirmation
+// unanswered for a minute, long enough for the browser to put the extension's background to sleep, then
+// answers it. The two parts are separate runs, so that the quiet minute need not wait for the card.
 //
-// Usage: run-window.mjs --browser chromium|firefox --host KORVANE_HOST --pki STORE --work DIR [--card CARD_DIR]
-//                       [--part all|main|quiet]
+// Usage: run-window.mjs --part main|quiet --browser chromium|firefox --host KORVANE_HOST --pki STORE --work DIR
+//                       [--card CARD_DIR]
 //   STORE is a store made by tests/fixtures/make-pki that this run may use alone; DIR is shared with the
-//   other extension tests (this run uses DIR/BROWSER-window and DIR/BROWSER-quiet). CARD_DIR is the
+//   other extension tests (this run uses DIR/BROWSER-window or DIR/BROWSER-quiet). CARD_DIR is the
 //   started card fixture, which this run may use alone.
 import { spawnSync } from 'node:child_process';
 import { existsSync, mkdirSync, readFileSync, renameSync, writeFileSync } from 'node:fs';
@@ -21,13 +20,13 @@ import * as W from './korvane-window.mjs';
 
 const { values: opt } = parseArgs({
   options: { browser: { type: 'string' }, host: { type: 'string' }, pki: { type: 'string' }, work: { type: 'string' },
-             card: { type: 'string' }, part: { type: 'string', default: 'all' } },
+             card: { type: 'string' }, part: { type: 'string' } },
 });
 const kind = opt.browser;
 if (!['chromium', 'firefox'].includes(kind) || !opt.host || !opt.pki || !opt.work ||
-    !['all', 'main', 'quiet'].includes(opt.part)) {
-  console.error('usage: run-window.mjs --browser chromium|firefox --host KORVANE_HOST --pki STORE --work DIR ' +
-                '[--card CARD_DIR] [--part all|main|quiet]');
+    !['main', 'quiet'].includes(opt.part)) {
+  console.error('usage: run-window.mjs --part main|quiet --browser chromium|firefox --host KORVANE_HOST ' +
+                '--pki STORE --work DIR [--card CARD_DIR]');
   process.exit(2);
 }
 const work = resolve(opt.work);
@@ -38,18 +37,15 @@ const SILENCE_MS = 60000;
 
 const cardDir = opt.card && resolve(opt.card);
 const server = await B.startServer();
-const withMain = opt.part !== 'quiet';
-const withQuiet = opt.part !== 'main';
+const withMain = opt.part === 'main';
+const withQuiet = opt.part === 'quiet';
 const run = withMain
   ? B.makeRun(work, kind, { hostPath: resolve(opt.host), pkiDir: pki, name: `${kind}-window`, cardDir })
   : null;
 if (run) B.setHost(run, 'real'); // the card's host from the card scenarios on
-// The quiet browser signs with a software key only, from a store of its own (a copy, when it runs beside
-// the main browser; STORE itself when it runs alone).
+// The quiet browser signs with a software key only.
 const quiet = withQuiet
-  ? B.makeRun(work, kind, {
-    hostPath: resolve(opt.host), pkiDir: withMain ? B.copyStore(pki, join(work, `pki-${kind}-quiet`)) : pki,
-    name: `${kind}-quiet` })
+  ? B.makeRun(work, kind, { hostPath: resolve(opt.host), pkiDir: pki, name: `${kind}-quiet` })
   : null;
 const PAGE = 'tests/extension/pages/calls.html';
 const origin = new URL(server.url(PAGE)).origin;

@@ -622,7 +622,7 @@ std::string DigitalSignatureUtilCAPI::signWithKey(PCCERT_CONTEXT cert, const std
             CardMemory::markBlocked(card.key);
         }
     } else if (presented) {
-        RefusedPins::process().forget(card.key);  // the card took a PIN: what it refused may be typed again
+        RefusedPins::process().accepted(card.key, card.insertion);
     }
     if (software) {
         notePinState(id, PinState::Unknown);  // a key without a PIN
